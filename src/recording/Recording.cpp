@@ -1,0 +1,38 @@
+#include "Recording.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+using Status = Recording::Status;
+
+constexpr std::array<std::pair<Status, const char *>, 7> kRawValues{{
+    {Status::Scheduled, "scheduled"},
+    {Status::Recording, "recording"},
+    {Status::Finished, "finished"},
+    {Status::Stopped, "stopped"},
+    {Status::Interrupted, "interrupted"},
+    {Status::Failed, "failed"},
+    {Status::Waiting, "waiting"},
+}};
+
+} // namespace
+
+QString statusRawValue(Recording::Status status)
+{
+    for (const auto &[value, raw] : kRawValues) {
+        if (value == status)
+            return QString::fromLatin1(raw);
+    }
+    return {};
+}
+
+std::optional<Recording::Status> statusFromRawValue(const QString &raw)
+{
+    for (const auto &[value, text] : kRawValues) {
+        if (raw == QLatin1String(text))
+            return value;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QUuid>
+#include <optional>
+
+// The record of one recording. Plain value: copies are independent, the
+// manager's list holds the authoritative one.
+struct Recording
+{
+    enum class Status { Scheduled, Recording, Finished, Stopped, Interrupted, Failed, Waiting };
+
+    QUuid id;
+    QString title;
+    QString channelName;
+    QString channelID;
+    std::optional<QString> accountID;
+    QString streamURL;
+    std::optional<QString> userAgent;
+    QDateTime programStart;
+    QDateTime programEnd;
+    QDateTime startDate;
+    QDateTime endDate;
+    QString fileName;
+    Status status = Status::Scheduled;
+    qint64 bytes = 0;
+    std::optional<QString> errorMessage;
+
+    // Something was captured and the recording is past its waiting states.
+    bool isPlayable() const
+    {
+        return status != Status::Scheduled && status != Status::Waiting && bytes > 0;
+    }
+
+    friend bool operator==(const Recording &, const Recording &) = default;
+};
+
+// The raw texts stored in the index and sent over the API.
+QString statusRawValue(Recording::Status status);
+std::optional<Recording::Status> statusFromRawValue(const QString &raw);
+
+// The body of a request to schedule a recording.
+struct RecordingRequest
+{
+    QString title;
+    QString channelName;
+    QString channelID;
+    std::optional<QString> accountID;
+    QString streamURL;
+    std::optional<QString> userAgent;
+    QDateTime programStart;
+    QDateTime programEnd;
+
+    friend bool operator==(const RecordingRequest &, const RecordingRequest &) = default;
+};
