@@ -1,4 +1,7 @@
 #include "AppDelegate.h"
+#include "LogindSleepInhibitor.h"
+#include "LogindWakeNotifier.h"
+#include "RecordingManager.h"
 #include "TerminationSignals.h"
 
 #include <QCommandLineParser>
@@ -30,6 +33,13 @@ int main(int argc, char **argv)
     parser.addOption(headlessOption);
     parser.process(app);
     const bool headless = parser.isSet(headlessOption) || !displayAvailable();
+
+    // The platform's pieces for the shared manager, created on first access
+    // during the launch.
+    RecordingManager::Environment environment;
+    environment.sleepInhibitor = std::make_shared<LogindSleepInhibitor>();
+    environment.wakeNotifier = new LogindWakeNotifier(&app);
+    RecordingManager::setSharedEnvironment(std::move(environment));
 
     AppDelegate delegate(headless);
     TerminationSignals terminationSignals;

@@ -1,24 +1,103 @@
 #include "RecordingManager.h"
 
 #include "FileNaming.h"
+#include "ProviderConnections.h"
 #include "RecordingIndex.h"
 #include "RecordingsFolder.h"
+#include "SleepInhibitor.h"
+#include "SystemWakeNotifier.h"
+#include "WakeScheduler.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QPointer>
 
-RecordingManager::RecordingManager(QObject *parent)
-    : QObject(parent)
+namespace {
+
+using Status = Recording::Status;
+
+bool isPending(Status status)
 {
-    loadIndex();
+    return status == Status::Scheduled || status == Status::Waiting;
 }
 
-RecordingManager::~RecordingManager() = default;
+bool isActive(Status status)
+{
+    return isPending(status) || status == Status::Recording;
+}
+
+// A stream address the recorder may fetch: a valid http or https address
+// with a host. Anything else (a file: address would copy a local file into a
+// recording that anyone on the network can download) counts as no link.
+std::optional<QUrl> parseStreamURL(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (text.isEmpty() || !url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return std::nullopt;
+    return url;
+}
+
+RecordingManager::Environment &sharedEnvironment()
+{
+    static RecordingManager::Environment environment;
+    return environment;
+}
+
+} // namespace
+
+const QString RecordingManager::kSleepActivityReason =
+    QStringLiteral("Recording or waiting for a scheduled TV recording");
+
+RecordingManager::RecordingManager()
+    : RecordingManager(Environment{})
+{
+}
+
+RecordingManager::RecordingManager(Environment environment, QObject *parent)
+    : QObject(parent)
+    , m_environment(std::move(environment))
+{
+    if (!m_environment.provider)
+        m_environment.provider = std::make_shared<ProviderConnections>();
+
+    loadIndex();
+
+    m_scheduleTimer = new QTimer(this);
+    m_scheduleTimer->setInterval(m_environment.timing.schedulePeriod);
+    connect(m_scheduleTimer, &QTimer::timeout, this, qOverload<>(&RecordingManager::checkSchedule));
+    m_scheduleTimer->start();
+
+    if (m_environment.wakeNotifier) {
+        connect(m_environment.wakeNotifier, &SystemWakeNotifier::didWakeFromSleep, this,
+                qOverload<>(&RecordingManager::checkSchedule));
+    }
+
+    checkSchedule();
+    syncWakes();
+}
+
+RecordingManager::~RecordingManager()
+{
+    for (auto &[id, recorder] : m_recorders) {
+        recorder->onProgress = nullptr;
+        recorder->onFinish = nullptr;
+        delete recorder;
+    }
+}
 
 RecordingManager &RecordingManager::shared()
 {
     // Created on first access and kept until the process ends.
-    static RecordingManager *instance = new RecordingManager();
+    static RecordingManager *instance = new RecordingManager(sharedEnvironment());
     return *instance;
+}
+
+void RecordingManager::setSharedEnvironment(Environment environment)
+{
+    sharedEnvironment() = std::move(environment);
 }
 
 std::optional<Recording> RecordingManager::recording(const QUuid &id) const
@@ -30,13 +109,335 @@ std::optional<Recording> RecordingManager::recording(const QUuid &id) const
     return std::nullopt;
 }
 
-int RecordingManager::runningCount() const
+Recording *RecordingManager::find(const QUuid &id)
 {
-    return 0;
+    for (Recording &r : m_recordings) {
+        if (r.id == id)
+            return &r;
+    }
+    return nullptr;
+}
+
+void RecordingManager::removeAll(const QUuid &id)
+{
+    m_recordings.removeIf([&](const Recording &r) { return r.id == id; });
+}
+
+int RecordingManager::scheduledCount() const
+{
+    return int(std::count_if(m_recordings.cbegin(), m_recordings.cend(),
+                             [](const Recording &r) { return r.status == Status::Scheduled; }));
+}
+
+std::variant<Recording, RecorderError> RecordingManager::schedule(const RecordingRequest &request)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (!parseStreamURL(request.streamURL))
+        return RecorderError{QStringLiteral("The channel has no valid stream link."), std::nullopt};
+    if (!(request.programEnd > now))
+        return RecorderError{QStringLiteral("This programme has already ended."), std::nullopt};
+
+    for (const Recording &existing : std::as_const(m_recordings)) {
+        if (existing.channelID == request.channelID && existing.programStart == request.programStart
+            && isActive(existing.status))
+            return existing;
+    }
+
+    Recording r;
+    r.id = QUuid::createUuid();
+    r.title = request.title.isEmpty() ? request.channelName : request.title;
+    r.channelName = request.channelName;
+    r.channelID = request.channelID;
+    r.accountID = request.accountID;
+    r.streamURL = request.streamURL;
+    r.userAgent = request.userAgent;
+    r.programStart = request.programStart;
+    r.programEnd = request.programEnd;
+    r.startDate = std::max(now, request.programStart);
+    r.endDate = request.programEnd.addSecs(kMarginAfterProgramme.count());
+    r.fileName = makeFileName(r.title, r.programStart, r.id);
+    r.status = Status::Scheduled;
+    r.bytes = 0;
+
+    m_recordings.prepend(r);
+    saveIndex();
+    checkSchedule();
+    if (auto current = recording(r.id))
+        return *current;
+    return r;
+}
+
+std::variant<Recording, RecorderError> RecordingManager::extend(const QUuid &id, qint64 minutes)
+{
+    if (minutes < kMinimumExtensionMinutes || minutes > kMaximumExtensionMinutes)
+        return RecorderError{QStringLiteral("Invalid extension."), std::nullopt};
+    const auto found = recording(id);
+    if (!found || !isActive(found->status))
+        return RecorderError{QStringLiteral("This recording has already ended."), std::nullopt};
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime newEnd = std::max(now, found->endDate).addSecs(minutes * 60);
+    if (Recording *entry = find(id))
+        entry->endDate = newEnd;
+    postChange();
+    if (auto it = m_recorders.find(id); it != m_recorders.end())
+        it->second->extend(newEnd);
+    saveIndex();
+    if (auto current = recording(id))
+        return *current;
+    return *found;
+}
+
+void RecordingManager::stop(const QUuid &id)
+{
+    if (auto it = m_recorders.find(id); it != m_recorders.end()) {
+        it->second->stop();
+        return;
+    }
+    const auto found = recording(id);
+    if (found && isPending(found->status)) {
+        removeAll(id);
+        saveIndex();
+    }
+}
+
+void RecordingManager::deleteRecording(const QUuid &id)
+{
+    const auto found = recording(id);
+    if (!found)
+        return;
+    releaseRecorder(id);
+    if (const auto path = recordingFilePath(recordingsFolderURL(), found->fileName))
+        QFile::remove(*path);
+    removeAll(id);
+    updateSleepHold();
+    saveIndex();
+}
+
+void RecordingManager::releaseRecorder(const QUuid &id)
+{
+    const auto it = m_recorders.find(id);
+    if (it == m_recorders.end())
+        return;
+    StreamRecorder *recorder = it->second;
+    m_recorders.erase(it);
+    recorder->onProgress = nullptr;
+    recorder->onFinish = nullptr;
+    recorder->stop();
+    recorder->deleteLater();
 }
 
 void RecordingManager::stopAll()
 {
+    for (auto &[id, recorder] : m_recorders)
+        recorder->stop();
+}
+
+void RecordingManager::dropRecorders()
+{
+    while (!m_recorders.empty())
+        releaseRecorder(m_recorders.begin()->first);
+}
+
+void RecordingManager::checkSchedule()
+{
+    checkSchedule(QDateTime::currentDateTimeUtc());
+}
+
+void RecordingManager::checkSchedule(const QDateTime &now)
+{
+    const QList<Recording> snapshot = m_recordings;
+    for (const Recording &r : snapshot) {
+        if (!isPending(r.status) || r.startDate > now || m_connectionChecks.contains(r.id))
+            continue;
+        if (r.endDate > now)
+            beginOrWait(r, now);
+        else
+            expire(r);
+    }
+    updateSleepHold();
+}
+
+void RecordingManager::expire(const Recording &recording)
+{
+    if (Recording *entry = find(recording.id)) {
+        entry->errorMessage = recording.status == Status::Waiting
+            ? QStringLiteral("No provider connection became free during the programme.")
+            : QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time.");
+        entry->status = Status::Failed;
+        postChange();
+    }
+    saveIndex();
+}
+
+void RecordingManager::beginOrWait(const Recording &recording, const QDateTime &now)
+{
+    const auto url = parseStreamURL(recording.streamURL);
+    const auto account = url ? ProviderConnections::account(*url) : std::nullopt;
+    if (!account) {
+        startRecorder(recording);
+        return;
+    }
+    const QString key = ProviderConnections::accountKey(*account);
+    const QDateTime windowStart = now.addMSecs(-m_environment.timing.recentStartWindow.count());
+    const auto &starts = m_recentStarts.value(key);
+    const int recent = int(std::count_if(starts.cbegin(), starts.cend(),
+                                         [&](const QDateTime &t) { return t > windowStart; }));
+
+    m_connectionChecks.insert(recording.id);
+    const QUuid id = recording.id;
+    m_environment.provider->checkLimit(
+        *account, recording.userAgent.value_or(StreamRecorder::defaultUserAgent), recent, this,
+        [this, id, key](const ProviderConnections::LimitAnswer &answer) {
+            finishConnectionCheck(id, key, answer.full, answer.inUse, answer.limit);
+        });
+}
+
+void RecordingManager::finishConnectionCheck(const QUuid &id, const QString &accountKey, bool full,
+                                             qint64 inUse, qint64 limit)
+{
+    m_connectionChecks.remove(id);
+    const auto current = recording(id);
+    if (!current || !isPending(current->status))
+        return;
+
+    if (full) {
+        qWarning().noquote() << QStringLiteral("[TivoluxRecorder] provider %1/%2 connections in use, %3 waits")
+                                    .arg(inUse)
+                                    .arg(limit)
+                                    .arg(current->title);
+        if (current->status == Status::Waiting)
+            return;
+        find(id)->status = Status::Waiting;
+        postChange();
+        saveIndex();
+        return;
+    }
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime windowStart = now.addMSecs(-m_environment.timing.recentStartWindow.count());
+    QList<QDateTime> &starts = m_recentStarts[accountKey];
+    starts.append(now);
+    starts.removeIf([&](const QDateTime &t) { return t <= windowStart; });
+    startRecorder(*current);
+}
+
+void RecordingManager::startRecorder(const Recording &recording)
+{
+    const auto url = parseStreamURL(recording.streamURL);
+    if (!url)
+        return;
+
+    const QString folder = recordingsFolderURL();
+    const auto filePath = recordingFilePath(folder, recording.fileName);
+    QString error;
+    StreamRecorder *recorder = nullptr;
+    if (filePath) {
+        recorder = new StreamRecorder(*url, *filePath, recording.endDate, recording.userAgent,
+                                      m_environment.recorderTiming);
+        const QUuid id = recording.id;
+        QPointer<RecordingManager> self(this);
+        recorder->onProgress = [self, id](qint64 bytes) {
+            if (self)
+                self->handleProgress(id, bytes);
+        };
+        recorder->onFinish = [self, id](const StreamRecorder::Outcome &outcome, qint64 bytes) {
+            if (self)
+                self->handleFinish(id, outcome, bytes);
+        };
+        if (!recorder->start(&error)) {
+            delete recorder;
+            recorder = nullptr;
+        }
+    } else {
+        error = QStringLiteral("\"%1\" is not a plain file name.").arg(recording.fileName);
+    }
+
+    Recording *entry = find(recording.id);
+    if (recorder) {
+        m_recorders[recording.id] = recorder;
+        if (entry) {
+            entry->status = Status::Recording;
+            entry->startDate = QDateTime::currentDateTimeUtc();
+            postChange();
+        }
+    } else if (entry) {
+        entry->status = Status::Failed;
+        entry->errorMessage = QStringLiteral("Could not write to the recordings folder: ") + error;
+        postChange();
+    }
+    saveIndex();
+}
+
+void RecordingManager::handleProgress(const QUuid &id, qint64 bytes)
+{
+    if (Recording *entry = find(id)) {
+        entry->bytes = bytes;
+        postChange();
+    }
+}
+
+void RecordingManager::handleFinish(const QUuid &id, const StreamRecorder::Outcome &outcome, qint64 bytes)
+{
+    if (auto it = m_recorders.find(id); it != m_recorders.end()) {
+        it->second->deleteLater();
+        m_recorders.erase(it);
+    }
+    if (Recording *entry = find(id)) {
+        entry->bytes = bytes;
+        switch (outcome.kind) {
+        case StreamRecorder::Outcome::Kind::Finished:
+            entry->status = Status::Finished;
+            break;
+        case StreamRecorder::Outcome::Kind::Stopped:
+            entry->status = Status::Stopped;
+            entry->endDate = QDateTime::currentDateTimeUtc();
+            break;
+        case StreamRecorder::Outcome::Kind::Failed:
+            entry->status = Status::Failed;
+            entry->errorMessage = outcome.message;
+            if (bytes >= 1)
+                entry->endDate = QDateTime::currentDateTimeUtc();
+            break;
+        }
+        postChange();
+    }
+    updateSleepHold();
+    saveIndex();
+}
+
+void RecordingManager::updateSleepHold()
+{
+    const QDateTime horizon =
+        QDateTime::currentDateTimeUtc().addMSecs(m_environment.timing.sleepLookAhead.count());
+    const bool wakeOn = wakeScheduler().isOn();
+    const bool needed = !m_recorders.empty()
+        || std::any_of(m_recordings.cbegin(), m_recordings.cend(), [&](const Recording &r) {
+               return r.status == Status::Waiting
+                   || (r.status == Status::Scheduled && (!wakeOn || r.startDate <= horizon));
+           });
+
+    if (needed && !m_sleepActivity) {
+        if (m_environment.sleepInhibitor)
+            m_sleepActivity = m_environment.sleepInhibitor->begin(kSleepActivityReason);
+    } else if (!needed && m_sleepActivity) {
+        m_sleepActivity.reset();
+    }
+}
+
+void RecordingManager::syncWakes()
+{
+    QList<QDateTime> starts;
+    for (const Recording &r : std::as_const(m_recordings)) {
+        if (r.status == Status::Scheduled)
+            starts.append(r.startDate);
+    }
+    wakeScheduler().sync(starts);
+}
+
+WakeScheduler &RecordingManager::wakeScheduler() const
+{
+    return m_environment.wakeScheduler ? *m_environment.wakeScheduler : WakeScheduler::shared();
 }
 
 QString RecordingManager::recordingsFolderURL() const
@@ -57,6 +458,7 @@ void RecordingManager::loadIndex()
 
 void RecordingManager::saveIndex()
 {
+    syncWakes();
     postChange();
     if (const auto error = writeIndex(recordingsFolderURL(), m_recordings))
         qWarning().noquote() << QStringLiteral("[TivoluxRecorder] could not save recordings index: ") + *error;

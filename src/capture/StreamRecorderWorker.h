@@ -1,0 +1,82 @@
+#pragma once
+
+#include "StreamRecorder.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QFile;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
+
+// The state of one capture. Lives on the recorder's own thread and is only
+// ever touched there: the HTTP client's signals, the end timer and the retry
+// delays all run on that thread, and the owning StreamRecorder reaches it
+// through queued calls only.
+class StreamRecorderWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Outcome = StreamRecorder::Outcome;
+    using Timing = StreamRecorder::Timing;
+
+    StreamRecorderWorker(const QUrl &sourceURL, const QDateTime &endDate, const QString &userAgent,
+                         const Timing &timing);
+    // Releases the client and closes the file without reporting anything.
+    ~StreamRecorderWorker() override;
+
+    // Hand the values over to the owner's thread; called on this thread.
+    std::function<void(qint64 bytes)> postProgress;
+    std::function<void(const Outcome &outcome, qint64 bytes)> postFinish;
+
+    // Takes the open output file and starts the end timer and the capture.
+    void begin(std::unique_ptr<QFile> handle);
+    void extend(const QDateTime &to);
+    // Ends the capture once: releases the client, closes the file, then posts
+    // the outcome. Later calls do nothing.
+    void finish(Outcome outcome);
+    // Writes one chunk at the end of the file and reports progress.
+    void append(const QByteArray &chunk);
+    bool isFinished() const { return m_isFinished; }
+
+private:
+    void scheduleEndTimer();
+    void endTimerFired();
+    void startDataTask();
+    void startHLS();
+    void responseReceived(QNetworkReply *reply);
+    void dataReceived(QNetworkReply *reply);
+    void taskCompleted(QNetworkReply *reply);
+    // One attempt of the direct path is over: reconnect, or end the capture.
+    void attemptEnded(const QString &error);
+    void redirected(QNetworkReply *reply, const QUrl &target);
+    void scheduleRetry(const std::function<void()> &retry);
+    void reportProgressIfDue();
+    void cancelDataTask();
+    void releaseClient();
+
+    const QUrl m_sourceURL;
+    QDateTime m_endDate;
+    const QString m_userAgent;
+    const Timing m_timing;
+
+    std::unique_ptr<QFile> m_handle;
+    qint64 m_bytes = 0;
+    QNetworkAccessManager *m_session = nullptr;
+    QNetworkReply *m_dataTask = nullptr;
+    QTimer *m_endTimer = nullptr;
+    bool m_isFinished = false;
+    int m_consecutiveFailures = 0;
+    QString m_lastError;
+    bool m_providerFull = false;
+    std::optional<std::chrono::steady_clock::time_point> m_lastProgressReport;
+};

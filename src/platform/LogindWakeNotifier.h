@@ -1,0 +1,16 @@
+#pragma once
+
+#include "SystemWakeNotifier.h"
+
+// Emits didWakeFromSleep() when logind reports the end of a sleep
+// (PrepareForSleep with false).
+class LogindWakeNotifier : public SystemWakeNotifier
+{
+    Q_OBJECT
+
+public:
+    explicit LogindWakeNotifier(QObject *parent = nullptr);
+
+private slots:
+    void prepareForSleep(bool starting);
+};

@@ -1,0 +1,228 @@
+#include "ProviderConnections.h"
+
+#include "ProviderLimitCheck.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QStringDecoder>
+#include <QStringList>
+#include <QThread>
+#include <QtNumeric>
+#include <QVariant>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool isBlankOrTab(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+QStringView trimBlanksAndTabs(QStringView text)
+{
+    while (!text.isEmpty() && isBlankOrTab(text.front()))
+        text = text.mid(1);
+    while (!text.isEmpty() && isBlankOrTab(text.back()))
+        text.chop(1);
+    return text;
+}
+
+// An optional sign and ASCII digits only; none on overflow.
+std::optional<qint64> readSignedDigits(QStringView text)
+{
+    const bool signedText = text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-'));
+    const QStringView digits = signedText ? text.mid(1) : text;
+    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isAsciiDigit))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, 10);
+    return ok ? std::optional<qint64>(value) : std::nullopt;
+}
+
+std::optional<qint64> truncatedNumber(const QJsonValue &value)
+{
+    // Integers that fit are kept exactly by the JSON reader; only other
+    // numbers go through the double and its range check.
+    const QVariant exact = value.toVariant();
+    if (exact.typeId() == QMetaType::LongLong)
+        return exact.toLongLong();
+    const double truncated = std::trunc(value.toDouble());
+    if (!(truncated >= -0x1p63 && truncated < 0x1p63))
+        return std::nullopt;
+    return qint64(truncated);
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The piece with its percent-escapes decoded; unchanged when an escape is
+// malformed or the decoded bytes are not UTF-8.
+QString percentDecodedOrUnchanged(const QString &piece)
+{
+    const QByteArray encoded = piece.toUtf8();
+    QByteArray decoded;
+    decoded.reserve(encoded.size());
+    for (qsizetype i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] != '%') {
+            decoded.append(encoded[i]);
+            continue;
+        }
+        const int high = i + 2 < encoded.size() ? hexValue(encoded[i + 1]) : -1;
+        const int low = i + 2 < encoded.size() ? hexValue(encoded[i + 2]) : -1;
+        if (high < 0 || low < 0)
+            return piece;
+        decoded.append(char(high * 16 + low));
+        i += 2;
+    }
+    QStringDecoder toUtf16(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = toUtf16(decoded);
+    return toUtf16.hasError() ? piece : text;
+}
+
+// The first non-empty part of the file name before a dot: 1234 of 1234.ts
+// and of .1234.ts, ts of .ts.
+QString streamIdentifier(const QString &fileName)
+{
+    return fileName.split(QLatin1Char('.'), Qt::SkipEmptyParts).value(0);
+}
+
+// Every character has the Unicode numeric property (decimal digits of any
+// script, and other number characters).
+bool isNumeric(const QString &identifier)
+{
+    const QList<uint> codePoints = identifier.toUcs4();
+    return !codePoints.isEmpty()
+           && std::all_of(codePoints.begin(), codePoints.end(), [](uint c) { return QChar::isNumber(char32_t(c)); });
+}
+
+qint64 saturatingAdd(qint64 a, qint64 b)
+{
+    qint64 sum = 0;
+    if (!qAddOverflow(a, b, &sum))
+        return sum;
+    return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+}
+
+} // namespace
+
+ProviderConnections::ProviderConnections() = default;
+
+ProviderConnections::ProviderConnections(Timing timing) : m_timing(timing) {}
+
+std::optional<ProviderConnections::Account> ProviderConnections::account(const QUrl &streamURL)
+{
+    if (!streamURL.isValid() || streamURL.hasQuery() || streamURL.scheme().isEmpty() || streamURL.host().isEmpty())
+        return std::nullopt;
+    QStringList pieces = streamURL.path(QUrl::FullyDecoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (!pieces.isEmpty() && pieces.first() == QLatin1String("live"))
+        pieces.removeFirst();
+    if (pieces.size() != 3 || !isNumeric(streamIdentifier(pieces.at(2))))
+        return std::nullopt;
+
+    QUrl base;
+    base.setScheme(streamURL.scheme());
+    base.setHost(streamURL.host());
+    if (streamURL.port() != -1)
+        base.setPort(streamURL.port());
+    if (!base.isValid())
+        return std::nullopt;
+    // The path was decoded once already; decoding once more turns names
+    // that the address carries encoded twice into plain text.
+    return Account{base, percentDecodedOrUnchanged(pieces.at(0)), percentDecodedOrUnchanged(pieces.at(1))};
+}
+
+QString ProviderConnections::accountKey(const Account &account)
+{
+    return account.base.toString(QUrl::FullyEncoded) + QLatin1Char('|') + account.username;
+}
+
+std::optional<qint64> ProviderConnections::parseCount(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return value.toBool() ? 1 : 0;
+    case QJsonValue::Double:
+        return truncatedNumber(value);
+    case QJsonValue::String: {
+        const QString text = value.toString();
+        const QStringView trimmed = trimBlanksAndTabs(text);
+        if (trimmed.isEmpty())
+            return std::nullopt;
+        return readSignedDigits(trimmed);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+QUrl ProviderConnections::accountQueryURL(const Account &account)
+{
+    if (account.base.scheme().isEmpty() || account.base.host().isEmpty())
+        return QUrl();
+    QUrl url = account.base;
+    QString path = url.path();
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    url.setPath(path + QStringLiteral("player_api.php"));
+    // Everything but the unreserved characters is escaped, so '&', '=', '#',
+    // '+', '%' and blanks in the values stay part of them.
+    const auto encoded = [](const QString &value) { return QString::fromLatin1(QUrl::toPercentEncoding(value)); };
+    url.setQuery(QStringLiteral("username=") + encoded(account.username) + QStringLiteral("&password=")
+                     + encoded(account.password),
+                 QUrl::StrictMode);
+    return url;
+}
+
+ProviderConnections::LimitAnswer ProviderConnections::limitAnswer(const QByteArray &body, qint64 recentStarts)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return LimitAnswer::goAhead();
+    const QJsonValue userInfo = document.object().value(QLatin1String("user_info"));
+    if (!userInfo.isObject())
+        return LimitAnswer::goAhead();
+    const auto active = parseCount(userInfo.toObject().value(QLatin1String("active_cons")));
+    if (!active)
+        return LimitAnswer::goAhead();
+
+    const qint64 inUse = saturatingAdd(*active, recentStarts);
+    const qint64 limit = std::max<qint64>(parseCount(userInfo.toObject().value(QLatin1String("max_connections"))).value_or(1), 1);
+    return inUse < limit ? LimitAnswer::goAhead() : LimitAnswer::fullWith(inUse, limit);
+}
+
+void ProviderConnections::checkLimit(const Account &account, const QString &userAgent, qint64 recentStarts,
+                                     QObject *context, std::function<void(const LimitAnswer &)> done) const
+{
+    Q_ASSERT(context);
+    if (!context || !done)
+        return;
+    const QUrl url = accountQueryURL(account);
+    const std::chrono::milliseconds timeout = m_timing.queryTimeout;
+    // The check is created as a child of context in context's thread, so its
+    // answer arrives there and dies with context.
+    auto begin = [url, userAgent, recentStarts, timeout, context, done = std::move(done)] {
+        auto *check = new ProviderLimitCheck(url, userAgent, recentStarts, timeout, done, context);
+        check->start();
+    };
+    if (QThread::currentThread() == context->thread())
+        begin();
+    else
+        QMetaObject::invokeMethod(context, std::move(begin), Qt::QueuedConnection);
+}

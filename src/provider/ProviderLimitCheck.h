@@ -1,0 +1,42 @@
+#pragma once
+
+#include "ProviderConnections.h"
+
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QUrl>
+#include <chrono>
+#include <functional>
+
+class QNetworkReply;
+
+// One account query in flight. Lives in the thread of the object it answers
+// to, as that object's child, so that the answer is delivered there and never
+// after that object is gone. Has its own network client: Qt serves at most six
+// requests per host and client at a time, and a shared client would let this
+// check wait behind long-running requests to the same provider.
+class ProviderLimitCheck : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Done = std::function<void(const ProviderConnections::LimitAnswer &)>;
+
+    ProviderLimitCheck(const QUrl &url, const QString &userAgent, qint64 recentStarts,
+                       std::chrono::milliseconds timeout, Done done, QObject *context);
+    ~ProviderLimitCheck() override;
+
+    void start();
+
+private:
+    void handleReply();
+    void finishWith(const ProviderConnections::LimitAnswer &answer);
+
+    QUrl m_url;
+    QString m_userAgent;
+    qint64 m_recentStarts;
+    std::chrono::milliseconds m_timeout;
+    Done m_done;
+    QNetworkAccessManager m_network;
+    QNetworkReply *m_reply = nullptr;
+};

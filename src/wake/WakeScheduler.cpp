@@ -1,0 +1,7 @@
+#include "WakeScheduler.h"
+
+WakeScheduler &WakeScheduler::shared()
+{
+    static WakeScheduler *instance = new WakeScheduler();
+    return *instance;
+}

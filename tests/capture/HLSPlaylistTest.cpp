@@ -1,0 +1,340 @@
+#include "HLSPlaylist.h"
+#include "PlaylistText.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace {
+
+constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+
+const QUrl kPlaylistURL(QStringLiteral("http://provider.test:8080/live/chan/index.m3u8"));
+
+QStringList linesOf(const QString &text)
+{
+    QStringList lines;
+    for (QStringView line : splitPlaylistLines(text))
+        lines.append(line.toString());
+    return lines;
+}
+
+QStringList urlTexts(const QList<QUrl> &urls)
+{
+    QStringList texts;
+    for (const QUrl &url : urls)
+        texts.append(url.toString());
+    return texts;
+}
+
+std::optional<QString> variantOf(const QString &master, const QUrl &base = kPlaylistURL)
+{
+    const auto url = bestVariant(master, base);
+    return url ? std::optional<QString>(url->toString()) : std::nullopt;
+}
+
+} // namespace
+
+TEST(PlaylistTextTest, SplitsAtEveryLineBreakAndDropsEmptyLines)
+{
+    const QStringList ab{QStringLiteral("a"), QStringLiteral("b")};
+    const struct { QString text; QStringList lines; } cases[] = {
+        {QStringLiteral("a\nb"), ab},
+        {QStringLiteral("a\r\nb\r\n"), ab},
+        {QStringLiteral("a\rb"), ab},
+        {QStringLiteral("a\vb"), ab},
+        {QStringLiteral("a\fb"), ab},
+        {QStringLiteral("a\u0085b"), ab},
+        {QStringLiteral("a\u2028b"), ab},
+        {QStringLiteral("a\u2029b"), ab},
+        {QStringLiteral("\n\r\n\na\n\n\r\rb\n\n"), ab},
+        {QString(), {}},
+        {QStringLiteral("\r\n\u2028"), {}},
+        // Blanks and tabs are not line breaks, and a line of them is not empty.
+        {QStringLiteral("a b\t\n  \nb"), {QStringLiteral("a b\t"), QStringLiteral("  "), QStringLiteral("b")}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        EXPECT_EQ(linesOf(c.text), c.lines);
+    }
+}
+
+TEST(PlaylistTextTest, TrimsOnlyBlanksAndTabs)
+{
+    EXPECT_EQ(trimBlanksAndTabs(u" \t#TAG:1\t "), QStringLiteral("#TAG:1"));
+    EXPECT_EQ(trimBlanksAndTabs(u"\u00a0x\u3000"), QStringLiteral("\u00a0x\u3000"));
+    EXPECT_EQ(trimBlanksAndTabs(u" \t "), QString());
+}
+
+TEST(PlaylistTextTest, IntegerReadingTable)
+{
+    const struct { const char16_t *text; std::optional<qint64> value; } cases[] = {
+        {u"0", 0}, {u"42", 42}, {u"+42", 42}, {u"-42", -42}, {u"007", 7},
+        {u"9223372036854775807", kMax}, {u"-9223372036854775808", kMin},
+        {u"9223372036854775808", std::nullopt}, {u"-9223372036854775809", std::nullopt},
+        {u"99999999999999999999999", std::nullopt},
+        {u"", std::nullopt}, {u"+", std::nullopt}, {u"-", std::nullopt}, {u"+-1", std::nullopt},
+        {u" 1", std::nullopt}, {u"1 ", std::nullopt}, {u"1\t", std::nullopt},
+        {u"1.0", std::nullopt}, {u"1e3", std::nullopt}, {u"0x10", std::nullopt}, {u"12a", std::nullopt},
+        // Only ASCII digits count: Arabic-Indic and full-width digits do not read.
+        {u"\u0661\u0662", std::nullopt}, {u"\uff11", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QString::fromUtf16(c.text).toStdString());
+        EXPECT_EQ(readPlaylistInteger(QStringView(c.text)), c.value);
+    }
+}
+
+TEST(PlaylistTextTest, DecimalReadingTable)
+{
+    const struct { const char16_t *text; std::optional<double> value; } cases[] = {
+        {u"10", 10.0}, {u"2.5", 2.5}, {u"+2.5", 2.5}, {u"-1.5", -1.5}, {u".5", 0.5},
+        {u"1e1", 10.0}, {u"2.5E-1", 0.25},
+        {u"", std::nullopt}, {u"+", std::nullopt}, {u"-", std::nullopt}, {u"+-3", std::nullopt},
+        {u"++3", std::nullopt}, {u" 3", std::nullopt}, {u"3 ", std::nullopt}, {u"3s", std::nullopt},
+        {u"3,5", std::nullopt}, {u"1e999", std::nullopt}, {u"\u0663", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QString::fromUtf16(c.text).toStdString());
+        EXPECT_EQ(readPlaylistDecimal(QStringView(c.text)), c.value);
+    }
+}
+
+TEST(PlaylistTextTest, ResolvesAgainstTheRequestedPlaylist)
+{
+    const struct { const char *uri; const char *resolved; } cases[] = {
+        {"seg1.ts", "http://provider.test:8080/live/chan/seg1.ts"},
+        {"../other/seg1.ts", "http://provider.test:8080/live/other/seg1.ts"},
+        {"/abs/seg1.ts", "http://provider.test:8080/abs/seg1.ts"},
+        {"//cdn.test/seg1.ts", "http://cdn.test/seg1.ts"},
+        {"https://cdn.test/a/seg1.ts?token=x", "https://cdn.test/a/seg1.ts?token=x"},
+        {"seg1.ts?token=a%20b", "http://provider.test:8080/live/chan/seg1.ts?token=a%20b"},
+        {"seg 1.ts", "http://provider.test:8080/live/chan/seg%201.ts"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.uri);
+        const auto url = resolvePlaylistURI(QString::fromUtf8(c.uri), kPlaylistURL);
+        ASSERT_TRUE(url.has_value());
+        EXPECT_EQ(url->toString(QUrl::FullyEncoded), QString::fromUtf8(c.resolved));
+    }
+    EXPECT_FALSE(resolvePlaylistURI(u"http://[::1/seg.ts", kPlaylistURL));
+    EXPECT_FALSE(resolvePlaylistURI(u"::", kPlaylistURL));
+    // Without an absolute address to resolve against, a relative URI stays
+    // relative and is not usable.
+    EXPECT_FALSE(resolvePlaylistURI(u"seg1.ts", QUrl()));
+}
+
+TEST(MediaPlaylistTest, ReadsTagsAndSegmentsInOrder)
+{
+    const QString text = QStringLiteral(
+        "#EXTM3U\r\n"
+        "#EXT-X-VERSION:3\r\n"
+        " \t#EXT-X-TARGETDURATION:10\t\r\n"
+        "#EXT-X-MEDIA-SEQUENCE:1041\r\n"
+        "#EXTINF:10.0,\r\n"
+        "seg1041.ts\r\n"
+        "#EXT-X-DISCONTINUITY\r\n"
+        "#EXTINF:10.0,\r\n"
+        "  ../other/seg1042.ts  \r\n"
+        "\t\r\n"
+        "http://[::1/broken.ts\r\n"
+        "/abs/seg1043.ts\u2028"
+        "#EXT-X-ENDLIST\n");
+    const MediaPlaylist playlist = parseMediaPlaylist(text, kPlaylistURL);
+    EXPECT_EQ(playlist.mediaSequence, 1041);
+    EXPECT_DOUBLE_EQ(playlist.targetDuration, 10.0);
+    EXPECT_EQ(urlTexts(playlist.segments),
+              (QStringList{QStringLiteral("http://provider.test:8080/live/chan/seg1041.ts"),
+                           QStringLiteral("http://provider.test:8080/live/other/seg1042.ts"),
+                           QStringLiteral("http://provider.test:8080/abs/seg1043.ts")}));
+    EXPECT_TRUE(playlist.endList);
+    EXPECT_EQ(playlist.sequenceNumber(2), 1043);
+}
+
+TEST(MediaPlaylistTest, DefaultsWhenTagsAreMissingOrUnreadable)
+{
+    const MediaPlaylist empty = parseMediaPlaylist(QString(), kPlaylistURL);
+    EXPECT_EQ(empty.mediaSequence, 0);
+    EXPECT_DOUBLE_EQ(empty.targetDuration, 6.0);
+    EXPECT_TRUE(empty.segments.isEmpty());
+    EXPECT_FALSE(empty.endList);
+
+    // A blank after the colon makes the value unreadable.
+    const MediaPlaylist blanks = parseMediaPlaylist(
+        QStringLiteral("#EXT-X-MEDIA-SEQUENCE: 7\n#EXT-X-TARGETDURATION: 4\na.ts\n"), kPlaylistURL);
+    EXPECT_EQ(blanks.mediaSequence, 0);
+    EXPECT_DOUBLE_EQ(blanks.targetDuration, 6.0);
+    EXPECT_EQ(blanks.segments.size(), 1);
+
+    // The tag names are case-sensitive; the end marker counts anywhere.
+    const MediaPlaylist other = parseMediaPlaylist(
+        QStringLiteral("#ext-x-media-sequence:7\na.ts\n# comment #EXT-X-ENDLIST\n"), kPlaylistURL);
+    EXPECT_EQ(other.mediaSequence, 0);
+    EXPECT_TRUE(other.endList);
+}
+
+TEST(MediaPlaylistTest, UnusableTargetDurationsFallBackToTheDefault)
+{
+    const struct { const char *value; double seconds; } cases[] = {
+        {"0", 0.0}, {"1", 1.0}, {"2.5", 2.5}, {"4294967", 4294967.0},
+        {"abc", 6.0}, {"inf", 6.0}, {"-inf", 6.0}, {"nan", 6.0}, {"-4", 6.0},
+        {"1e300", 6.0}, {"4294968", 6.0}, {"1e999", 6.0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.value);
+        const auto text = QStringLiteral("#EXT-X-TARGETDURATION:") + QString::fromUtf8(c.value);
+        EXPECT_DOUBLE_EQ(parseMediaPlaylist(text, kPlaylistURL).targetDuration, c.seconds);
+    }
+}
+
+TEST(MediaPlaylistTest, SequenceArithmeticNeverOverflows)
+{
+    const QString segments = QStringLiteral("\na.ts\nb.ts\nc.ts\n");
+    const MediaPlaylist top =
+        parseMediaPlaylist(QStringLiteral("#EXT-X-MEDIA-SEQUENCE:9223372036854775807") + segments, kPlaylistURL);
+    EXPECT_EQ(top.sequenceNumber(0), kMax - 2);
+    EXPECT_EQ(top.sequenceNumber(2), kMax);
+
+    const MediaPlaylist bottom =
+        parseMediaPlaylist(QStringLiteral("#EXT-X-MEDIA-SEQUENCE:-9223372036854775808") + segments, kPlaylistURL);
+    EXPECT_EQ(bottom.sequenceNumber(0), kMin + 1);
+    // The restart rule sets the number before the first segment, which must
+    // still be below it.
+    EXPECT_EQ(bottom.lastWrittenFor(-1), kMin);
+    EXPECT_LT(bottom.lastWrittenFor(-1), bottom.sequenceNumber(0));
+
+    // A playlist built by hand is held at the top instead of wrapping.
+    MediaPlaylist manual;
+    manual.mediaSequence = kMax;
+    EXPECT_EQ(manual.sequenceNumber(5), kMax);
+}
+
+TEST(MediaPlaylistTest, RestartedNumberingMakesEverySegmentNew)
+{
+    MediaPlaylist playlist;
+    playlist.mediaSequence = 10;
+    playlist.segments = {QUrl(QStringLiteral("http://p.test/a.ts")), QUrl(QStringLiteral("http://p.test/b.ts"))};
+    // Numbers 10 and 11; a window ending at or above the last written one is
+    // a continuation.
+    EXPECT_EQ(playlist.lastWrittenFor(-1), -1);
+    EXPECT_EQ(playlist.lastWrittenFor(10), 10);
+    EXPECT_EQ(playlist.lastWrittenFor(11), 11);
+    // Ending below it means the provider started again: write from 10 on.
+    EXPECT_EQ(playlist.lastWrittenFor(12), 9);
+    EXPECT_EQ(playlist.lastWrittenFor(5000), 9);
+
+    MediaPlaylist none;
+    none.mediaSequence = 3;
+    EXPECT_EQ(none.lastWrittenFor(100), 100);
+}
+
+TEST(VariantTest, HighestBandwidthWinsAndTheLaterOfEqualOnes)
+{
+    EXPECT_EQ(variantOf(QStringLiteral("#EXTM3U\n"
+                                       "#EXT-X-STREAM-INF:BANDWIDTH=300,RESOLUTION=640x360\nlow.m3u8\n"
+                                       "#EXT-X-STREAM-INF:BANDWIDTH=900\nfirst900.m3u8\n"
+                                       "#EXT-X-STREAM-INF:BANDWIDTH=900\nsecond900.m3u8\n"
+                                       "#EXT-X-STREAM-INF:BANDWIDTH=500\nmid.m3u8\n")),
+              QStringLiteral("http://provider.test:8080/live/chan/second900.m3u8"));
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:RESOLUTION=1x1\na.m3u8\n"
+                                       "#EXT-X-STREAM-INF:CODECS=\"x\"\nb.m3u8\n")),
+              QStringLiteral("http://provider.test:8080/live/chan/b.m3u8"));
+}
+
+TEST(VariantTest, BandwidthAttributeForms)
+{
+    // The first "BANDWIDTH=" counts, even inside AVERAGE-BANDWIDTH.
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:AVERAGE-BANDWIDTH=100,BANDWIDTH=5000\nhigh-peak.m3u8\n"
+                                       "#EXT-X-STREAM-INF:BANDWIDTH=200\nother.m3u8\n")),
+              QStringLiteral("http://provider.test:8080/live/chan/other.m3u8"));
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=\"800\"\nquoted.m3u8\n"
+                                       "#EXT-X-STREAM-INF:BANDWIDTH=700\nplain.m3u8\n")),
+              QStringLiteral("http://provider.test:8080/live/chan/quoted.m3u8"));
+    // Unreadable values (blank, fraction, overflow, empty) count as 0, so a
+    // later variant with 0 beats them.
+    for (const char *value : {" 800", "8.5", "99999999999999999999", ""}) {
+        SCOPED_TRACE(value);
+        const QString master = QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=") + QString::fromUtf8(value)
+                               + QStringLiteral("\nfirst.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=0\nsecond.m3u8\n");
+        EXPECT_EQ(variantOf(master), QStringLiteral("http://provider.test:8080/live/chan/second.m3u8"));
+    }
+}
+
+TEST(VariantTest, PendingBandwidthRules)
+{
+    // Tags and blank lines between the stream information and its URI keep
+    // the bandwidth; a second stream information line replaces it.
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=900\n#EXT-X-STREAM-INF:BANDWIDTH=100\n"
+                                       "#comment\n \t\nlow.m3u8\n"
+                                       "#EXT-X-STREAM-INF:BANDWIDTH=200\nhigher.m3u8\n")),
+              QStringLiteral("http://provider.test:8080/live/chan/higher.m3u8"));
+    // A URI without stream information before it is not a variant.
+    EXPECT_EQ(variantOf(QStringLiteral("#EXTM3U\nstray.m3u8\n")), std::nullopt);
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=900\n")), std::nullopt);
+    // An unresolvable URI drops its bandwidth, so the next URI is a stray one.
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=900\nhttp://[::1/v.m3u8\nstray.m3u8\n")),
+              std::nullopt);
+    // A negative bandwidth is passed over.
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=-5\nneg.m3u8\n")), std::nullopt);
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=-1\nminus-one.m3u8\n")),
+              QStringLiteral("http://provider.test:8080/live/chan/minus-one.m3u8"));
+}
+
+TEST(VariantTest, ResolvesAgainstTheMasterAddress)
+{
+    const QUrl base(QStringLiteral("https://a.test/tv/master.m3u8?token=1"));
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=1\n../hd/index.m3u8\n"), base),
+              QStringLiteral("https://a.test/hd/index.m3u8"));
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=1\n/hd/index.m3u8\n"), base),
+              QStringLiteral("https://a.test/hd/index.m3u8"));
+    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=1\nhttp://b.test/x.m3u8\n"), base),
+              QStringLiteral("http://b.test/x.m3u8"));
+    EXPECT_TRUE(isMasterPlaylist(QStringLiteral("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\na\n")));
+    EXPECT_FALSE(isMasterPlaylist(QStringLiteral("#EXTM3U\n#EXTINF:4,\na.ts\n")));
+}
+
+TEST(UnsupportedReasonTest, KeysAndInitialisationSections)
+{
+    const QString encrypted = QStringLiteral("This channel is encrypted and cannot be recorded.");
+    const QString format = QStringLiteral("This channel uses a stream format that cannot be recorded yet.");
+    const struct { const char *text; std::optional<QString> reason; } cases[] = {
+        {"#EXTM3U\n#EXTINF:4,\na.ts\n", std::nullopt},
+        {"#EXT-X-KEY:METHOD=NONE\na.ts\n", std::nullopt},
+        {"#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\na.ts\n", encrypted},
+        {"#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\na.ts\n", encrypted},
+        {"#EXT-X-KEY:URI=\"k\"\na.ts\n", encrypted},
+        {"#EXT-X-KEY:METHOD=NONE\r\n#EXT-X-KEY:METHOD=AES-128\r\na.ts\n", encrypted},
+        {" \t#EXT-X-KEY:METHOD=AES-128\na.ts\n", encrypted},
+        {"#EXT-X-MAP:URI=\"init.mp4\"\na.m4s\n", format},
+        {"#EXTINF:4,\na.m4s # #EXT-X-MAP\n", format},
+        // The key decides first.
+        {"#EXT-X-MAP:URI=\"init.mp4\"\n#EXT-X-KEY:METHOD=AES-128\n", encrypted},
+        {"#EXT-X-MAP:URI=\"init.mp4\"\n#EXT-X-KEY:METHOD=NONE\n", format},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(unsupportedReason(QString::fromUtf8(c.text)), c.reason);
+    }
+}
+
+TEST(PollDelayTest, HalfTheTargetDurationWithAFloor)
+{
+    using std::chrono::milliseconds;
+    const struct { double targetDuration; milliseconds delay; } cases[] = {
+        {1.0, milliseconds(1000)}, {10.0, milliseconds(5000)}, {6.0, milliseconds(3000)},
+        {2.5, milliseconds(1250)}, {0.0, milliseconds(1000)}, {3.0001, milliseconds(1500)},
+        {std::numeric_limits<double>::quiet_NaN(), milliseconds(3000)},
+        {std::numeric_limits<double>::infinity(), milliseconds(3000)},
+        {-std::numeric_limits<double>::infinity(), milliseconds(3000)},
+        {-4.0, milliseconds(3000)}, {1e300, milliseconds(3000)},
+        {kMaximumTargetDuration, milliseconds(std::numeric_limits<int>::max())},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.targetDuration);
+        EXPECT_EQ(hlsPollDelay(c.targetDuration), c.delay);
+    }
+    // The floor is injectable so that tests of the capture loop run fast.
+    EXPECT_EQ(hlsPollDelay(0.01, milliseconds(20)), milliseconds(20));
+    EXPECT_EQ(hlsPollDelay(0.1, milliseconds(20)), milliseconds(50));
+}

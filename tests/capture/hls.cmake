@@ -1,0 +1,1 @@
+tivolux_add_test(test_hls_playlist SOURCES HLSPlaylistTest.cpp LIBS tivolux_capture)

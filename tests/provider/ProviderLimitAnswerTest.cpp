@@ -1,0 +1,100 @@
+#include "ProviderConnections.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+#include <limits>
+
+namespace {
+
+using LimitAnswer = ProviderConnections::LimitAnswer;
+
+constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+
+// The value as the JSON reader produces it from the given JSON text.
+QJsonValue jsonValue(const char *json)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray("[") + json + "]");
+    EXPECT_TRUE(document.isArray()) << json;
+    return document.array().at(0);
+}
+
+} // namespace
+
+TEST(ParseCountTest, NumbersBooleansAndStrings)
+{
+    const struct { const char *json; std::optional<qint64> count; } cases[] = {
+        {"3", 3}, {"0", 0}, {"-2", -2}, {"3.0", 3}, {"3.9", 3}, {"-3.9", -3}, {"-0.5", 0}, {"2e2", 200},
+        {"9223372036854775807", kMax}, {"-9223372036854775808", kMin},
+        {"9223372036854775808", std::nullopt}, {"1e300", std::nullopt}, {"-1e19", std::nullopt},
+        {"true", 1}, {"false", 0},
+        {"\"3\"", 3}, {"\" 3 \"", 3}, {"\"\\t3\\t\"", 3}, {"\"+3\"", 3}, {"\"-3\"", -3}, {"\"007\"", 7},
+        {"\"9223372036854775807\"", kMax}, {"\"-9223372036854775808\"", kMin},
+        {"\"9223372036854775808\"", std::nullopt}, {"\"3.0\"", std::nullopt}, {"\"\"", std::nullopt},
+        {"\" \\t \"", std::nullopt}, {"\"abc\"", std::nullopt}, {"\"0x3\"", std::nullopt},
+        {"\"3 4\"", std::nullopt}, {"\"+\"", std::nullopt}, {"\"+-3\"", std::nullopt},
+        {"\"\\u00a03\"", std::nullopt}, {"\"\\n3\"", std::nullopt}, {"\"\\u0663\"", std::nullopt},
+        {"null", std::nullopt}, {"[]", std::nullopt}, {"[1]", std::nullopt}, {"{}", std::nullopt},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(ProviderConnections::parseCount(jsonValue(c.json)), c.count);
+    }
+    EXPECT_EQ(ProviderConnections::parseCount(QJsonValue(QJsonValue::Undefined)), std::nullopt);
+    EXPECT_EQ(ProviderConnections::parseCount(QJsonObject().value(QLatin1String("missing"))), std::nullopt);
+}
+
+TEST(LimitAnswerTest, ProviderFigurePlusRecentStarts)
+{
+    const LimitAnswer goAhead = LimitAnswer::goAhead();
+    const struct { const char *body; qint64 recentStarts; LimitAnswer answer; } cases[] = {
+        {R"({"user_info":{"active_cons":"1","max_connections":"1"}})", 0, LimitAnswer::fullWith(1, 1)},
+        {R"({"user_info":{"active_cons":"1","max_connections":2}})", 0, goAhead},
+        {R"({"user_info":{"active_cons":0,"max_connections":1}})", 1, LimitAnswer::fullWith(1, 1)},
+        {R"({"user_info":{"active_cons":0,"max_connections":1}})", 0, goAhead},
+        {R"({"user_info":{"active_cons":1,"max_connections":3}})", 2, LimitAnswer::fullWith(3, 3)},
+        {R"({"user_info":{"active_cons":5,"max_connections":" 3 "}})", 0, LimitAnswer::fullWith(5, 3)},
+        {R"({"user_info":{"active_cons":true,"max_connections":1}})", 0, LimitAnswer::fullWith(1, 1)},
+        // A limit of 0, a missing one, an unreadable one or a negative one is 1.
+        {R"({"user_info":{"active_cons":1,"max_connections":0}})", 0, LimitAnswer::fullWith(1, 1)},
+        {R"({"user_info":{"active_cons":1}})", 0, LimitAnswer::fullWith(1, 1)},
+        {R"({"user_info":{"active_cons":1,"max_connections":"abc"}})", 0, LimitAnswer::fullWith(1, 1)},
+        {R"({"user_info":{"active_cons":1,"max_connections":-4}})", 0, LimitAnswer::fullWith(1, 1)},
+        {R"({"user_info":{"active_cons":0,"max_connections":0}})", 0, goAhead},
+        // The sum of extreme counts is held at the largest integer.
+        {R"({"user_info":{"active_cons":"9223372036854775807","max_connections":5}})", 3,
+         LimitAnswer::fullWith(kMax, 5)},
+        // Anything unexpected goes ahead.
+        {R"({"user_info":{"max_connections":1}})", 5, goAhead},
+        {R"({"user_info":{"active_cons":null,"max_connections":1}})", 5, goAhead},
+        {R"({"user_info":{"active_cons":"x","max_connections":1}})", 5, goAhead},
+        {R"({"user_info":[1,2],"active_cons":9})", 5, goAhead},
+        {R"({"user_info":"active_cons"})", 5, goAhead},
+        {R"({"server_info":{"active_cons":9}})", 5, goAhead},
+        {R"([{"user_info":{"active_cons":9}}])", 5, goAhead},
+        {R"({"user_info":{"active_cons":9,)", 5, goAhead},
+        {"<html><body>Forbidden</body></html>", 5, goAhead},
+        {"", 5, goAhead},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.body);
+        const LimitAnswer answer = ProviderConnections::limitAnswer(QByteArray(c.body), c.recentStarts);
+        EXPECT_EQ(answer.full, c.answer.full);
+        EXPECT_EQ(answer.inUse, c.answer.inUse);
+        EXPECT_EQ(answer.limit, c.answer.limit);
+    }
+}
+
+TEST(LimitAnswerTest, QueryAddressKeepsTheValuesInside)
+{
+    const ProviderConnections::Account account{QUrl(QStringLiteral("http://p.test:8080")),
+                                               QStringLiteral("a&b=c#d+e%f g/\u00fc?"),
+                                               QStringLiteral("p&password=x")};
+    EXPECT_EQ(ProviderConnections::accountQueryURL(account).toEncoded(),
+              QByteArray("http://p.test:8080/player_api.php"
+                         "?username=a%26b%3Dc%23d%2Be%25f%20g%2F%C3%BC%3F&password=p%26password%3Dx"));
+    // An account without a usable server gives no address.
+    EXPECT_FALSE(ProviderConnections::accountQueryURL({QUrl(), QStringLiteral("u"), QStringLiteral("p")}).isValid());
+}

@@ -1,0 +1,253 @@
+#include "FakeProvider.h"
+#include "ProviderConnections.h"
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QMap>
+#include <QTcpServer>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Account = ProviderConnections::Account;
+using LimitAnswer = ProviderConnections::LimitAnswer;
+
+const QString kQueryPath = QStringLiteral("/player_api.php");
+
+QByteArray accountInfo(const char *activeCons, const char *maxConnections)
+{
+    return QByteArray(R"({"user_info":{"username":"N","active_cons":)") + activeCons
+           + R"(,"max_connections":)" + maxConnections + R"(},"server_info":{"port":"80"}})";
+}
+
+// The query's values as a PHP server reads them: pairs split at '&' and '=',
+// '+' as a blank, then percent-escapes.
+QMap<QString, QString> serverSideQuery(const QByteArray &target)
+{
+    QMap<QString, QString> values;
+    const qsizetype question = target.indexOf('?');
+    if (question < 0)
+        return values;
+    for (QByteArray pair : target.mid(question + 1).split('&')) {
+        pair.replace('+', ' ');
+        const qsizetype equals = pair.indexOf('=');
+        const QByteArray name = pair.left(equals);
+        const QByteArray value = equals < 0 ? QByteArray() : pair.mid(equals + 1);
+        values.insert(QString::fromUtf8(QByteArray::fromPercentEncoding(name)),
+                      QString::fromUtf8(QByteArray::fromPercentEncoding(value)));
+    }
+    return values;
+}
+
+class ProviderLimitCheckTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        // Checks and their clients are deleted later; let that happen now.
+        testsupport::spin(20ms);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    Account accountOnProvider(const QString &username = QStringLiteral("NAME"),
+                              const QString &password = QStringLiteral("PASS")) const
+    {
+        return Account{provider.url(QString()), username, password};
+    }
+
+    // Runs one check and waits for its answer.
+    std::optional<LimitAnswer> ask(const Account &account, qint64 recentStarts = 0,
+                                   std::chrono::milliseconds timeout = 5s,
+                                   const QString &userAgent = QStringLiteral("VLC/3.0 LibVLC/3.0"))
+    {
+        std::optional<LimitAnswer> answer;
+        int calls = 0;
+        ProviderConnections({timeout}).checkLimit(account, userAgent, recentStarts, &context,
+                                                  [&](const LimitAnswer &a) { answer = a; ++calls; });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return calls > 0; }, 10s));
+        testsupport::spin(20ms);
+        EXPECT_EQ(calls, 1);
+        return answer;
+    }
+
+    FakeProvider provider;
+    QObject context;
+};
+
+} // namespace
+
+TEST_F(ProviderLimitCheckTest, SendsTheQueryWithEncodedValuesAndTheUserAgent)
+{
+    provider.serve(kQueryPath, FakeProvider::Answer::body(accountInfo("0", "2"), "application/json"));
+    const QString username = QStringLiteral("a&b=c#d+e%f g/\u00fc?");
+    const QString password = QStringLiteral("p&password=x+%41 ");
+    ASSERT_TRUE(ask(accountOnProvider(username, password), 0, 5s, QStringLiteral("TestPlayer/1.0 (x)")));
+
+    const auto requests = provider.requests(kQueryPath);
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0].method, QByteArray("GET"));
+    EXPECT_EQ(requests[0].target, QByteArray("/player_api.php?username=a%26b%3Dc%23d%2Be%25f%20g%2F%C3%BC%3F"
+                                             "&password=p%26password%3Dx%2B%2541%20"));
+    EXPECT_EQ(requests[0].header("User-Agent"), QByteArray("TestPlayer/1.0 (x)"));
+    const auto values = serverSideQuery(requests[0].target);
+    EXPECT_EQ(values.keys(), (QStringList{QStringLiteral("password"), QStringLiteral("username")}));
+    EXPECT_EQ(values.value(QStringLiteral("username")), username);
+    EXPECT_EQ(values.value(QStringLiteral("password")), password);
+}
+
+TEST_F(ProviderLimitCheckTest, UserAgentCannotAddHeaderLines)
+{
+    provider.serve(kQueryPath, FakeProvider::Answer::body(accountInfo("0", "2"), "application/json"));
+    ASSERT_TRUE(ask(accountOnProvider(), 0, 5s, QStringLiteral("Player\r\nX-Injected: 1")));
+    const auto requests = provider.requests(kQueryPath);
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_EQ(requests[0].header("User-Agent"), QByteArray("Player  X-Injected: 1"));
+    EXPECT_FALSE(requests[0].headers.contains("x-injected"));
+}
+
+TEST_F(ProviderLimitCheckTest, FullAndGoAheadAnswers)
+{
+    provider.serve(kQueryPath, {FakeProvider::Answer::body(accountInfo("\"1\"", "\"1\""), "application/json"),
+                                FakeProvider::Answer::body(accountInfo("\"1\"", "2"), "application/json"),
+                                FakeProvider::Answer::body(accountInfo("0", "1"), "application/json"),
+                                FakeProvider::Answer::body(accountInfo("2", "0"), "application/json")});
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::fullWith(1, 1));
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::goAhead());
+    // One start of this program in the last moments counts on top.
+    EXPECT_EQ(ask(accountOnProvider(), 1), LimitAnswer::fullWith(1, 1));
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::fullWith(2, 1));
+}
+
+TEST_F(ProviderLimitCheckTest, HttpStatusIsNotExamined)
+{
+    provider.serve(kQueryPath, {FakeProvider::Answer::body(accountInfo("3", "3"), "application/json", 500),
+                                FakeProvider::Answer::body(accountInfo("3", "3"), "application/json", 404),
+                                FakeProvider::Answer::status(403)});
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::fullWith(3, 3));
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::fullWith(3, 3));
+    // An error page is no account information: go ahead.
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::goAhead());
+}
+
+TEST_F(ProviderLimitCheckTest, FailuresGoAhead)
+{
+    provider.serve(kQueryPath, {FakeProvider::Answer::body("{\"user_info\": garbage", "application/json"),
+                                FakeProvider::Answer::body(R"({"user_info":{"active_cons":"1"}})")});
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::goAhead());
+    // The same provider can answer full, so the go ahead above was the body's.
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::fullWith(1, 1));
+
+    // A redirect is followed, here to a path that does not exist.
+    provider.serve(kQueryPath, FakeProvider::Answer::redirect("/elsewhere"));
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::goAhead());
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/elsewhere")), 1);
+
+    // Nobody listens on the port any more: connection refused.
+    quint16 closedPort = 0;
+    {
+        QTcpServer server;
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+        closedPort = server.serverPort();
+    }
+    const Account refused{QUrl(QStringLiteral("http://127.0.0.1:%1").arg(closedPort)), QStringLiteral("N"),
+                          QStringLiteral("P")};
+    EXPECT_EQ(ask(refused), LimitAnswer::goAhead());
+
+    // No server at all in the address.
+    EXPECT_EQ(ask(Account{QUrl(), QStringLiteral("N"), QStringLiteral("P")}), LimitAnswer::goAhead());
+}
+
+TEST_F(ProviderLimitCheckTest, SilentServersTimeOutAndGoAhead)
+{
+    // Headers, then nothing.
+    provider.serve(kQueryPath, FakeProvider::Answer::silence());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(ask(accountOnProvider(), 0, 200ms), LimitAnswer::goAhead());
+    EXPECT_GE(clock.elapsed(), 150);
+    EXPECT_LT(clock.elapsed(), 3000);
+
+    // A server that accepts the connection and never answers.
+    QTcpServer mute;
+    ASSERT_TRUE(mute.listen(QHostAddress::LocalHost, 0));
+    const Account silent{QUrl(QStringLiteral("http://127.0.0.1:%1").arg(mute.serverPort())), QStringLiteral("N"),
+                         QStringLiteral("P")};
+    clock.restart();
+    EXPECT_EQ(ask(silent, 0, 200ms), LimitAnswer::goAhead());
+    EXPECT_GE(clock.elapsed(), 150);
+    EXPECT_LT(clock.elapsed(), 3000);
+}
+
+TEST_F(ProviderLimitCheckTest, NoAnswerOnceTheContextIsGone)
+{
+    provider.serve(kQueryPath, {FakeProvider::Answer::silence(),
+                                FakeProvider::Answer::body(accountInfo("1", "1"), "application/json")});
+    bool answered = false;
+    auto doomed = std::make_unique<QObject>();
+    const ProviderConnections connections({200ms});
+    connections.checkLimit(accountOnProvider(), QStringLiteral("UA"), 0, doomed.get(),
+                           [&](const LimitAnswer &) { answered = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requests(kQueryPath).size() == 1; }));
+    doomed.reset();
+    testsupport::spin(500ms);
+    EXPECT_FALSE(answered);
+
+    // Destroyed before the request was even sent.
+    doomed = std::make_unique<QObject>();
+    connections.checkLimit(accountOnProvider(), QStringLiteral("UA"), 0, doomed.get(),
+                           [&](const LimitAnswer &) { answered = true; });
+    doomed.reset();
+    testsupport::spin(300ms);
+    EXPECT_FALSE(answered);
+}
+
+TEST_F(ProviderLimitCheckTest, AnswersOnTheContextThread)
+{
+    provider.serve(kQueryPath, FakeProvider::Answer::body(accountInfo("4", "2"), "application/json"));
+    std::optional<LimitAnswer> answer;
+    QThread *answeredOn = nullptr;
+    const Account account = accountOnProvider();
+    // Asked from another thread, answered on the thread of the context.
+    std::unique_ptr<QThread> asker(QThread::create([&] {
+        ProviderConnections().checkLimit(account, QStringLiteral("UA"), 0, &context, [&](const LimitAnswer &a) {
+            answer = a;
+            answeredOn = QThread::currentThread();
+        });
+    }));
+    asker->start();
+    ASSERT_TRUE(asker->wait(5000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answer.has_value(); }));
+    EXPECT_EQ(answeredOn, QCoreApplication::instance()->thread());
+    EXPECT_EQ(*answer, LimitAnswer::fullWith(4, 2));
+}
+
+TEST_F(ProviderLimitCheckTest, ChecksDoNotQueueBehindEachOther)
+{
+    // Six stalled checks would fill a shared client's six connections to the
+    // host; a seventh check must still be answered at once.
+    provider.serve(QStringLiteral("/stalled/player_api.php"), FakeProvider::Answer::silence());
+    provider.serve(kQueryPath, FakeProvider::Answer::body(accountInfo("1", "1"), "application/json"));
+    const ProviderConnections connections({3s});
+    int stalledAnswers = 0;
+    for (int i = 0; i < 6; ++i) {
+        const Account stalled{provider.url(QStringLiteral("/stalled")), QStringLiteral("N"), QStringLiteral("P")};
+        connections.checkLimit(stalled, QStringLiteral("UA"), 0, &context,
+                               [&](const LimitAnswer &) { ++stalledAnswers; });
+    }
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return provider.requests(QStringLiteral("/stalled/player_api.php")).size() == 6; }));
+
+    std::optional<LimitAnswer> answer;
+    connections.checkLimit(accountOnProvider(), QStringLiteral("UA"), 0, &context,
+                           [&](const LimitAnswer &a) { answer = a; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answer.has_value(); }, 1500ms));
+    EXPECT_EQ(*answer, LimitAnswer::fullWith(1, 1));
+    EXPECT_EQ(stalledAnswers, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return stalledAnswers == 6; }, 10s));
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "RecordingManager.h"
+#include "RecordingsFolder.h"
+#include "SleepInhibitor.h"
+#include "SystemWakeNotifier.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+
+// Counts the sleep-preventing activities the manager holds.
+class CountingInhibitor : public SleepInhibitor
+{
+public:
+    struct Activity : SleepActivity
+    {
+        explicit Activity(int &live) : m_live(live) { ++m_live; }
+        ~Activity() override { --m_live; }
+        int &m_live;
+    };
+
+    std::unique_ptr<SleepActivity> begin(const QString &reason) override
+    {
+        lastReason = reason;
+        ++begun;
+        return std::make_unique<Activity>(live);
+    }
+
+    int live = 0;
+    int begun = 0;
+    QString lastReason;
+};
+
+// A manager on a temporary recordings folder with millisecond timings.
+class ManagerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder.path());
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        testsupport::clearSettings();
+    }
+
+    RecordingManager &makeManager(const std::function<void(RecordingManager::Environment &)> &adjust = {})
+    {
+        RecordingManager::Environment environment;
+        environment.timing.schedulePeriod = std::chrono::milliseconds(50);
+        environment.recorderTiming.retryDelay = std::chrono::milliseconds(20);
+        environment.recorderTiming.providerFullRetryDelay = std::chrono::milliseconds(20);
+        environment.recorderTiming.progressInterval = std::chrono::milliseconds(20);
+        environment.sleepInhibitor = inhibitor;
+        environment.wakeNotifier = &wakeNotifier;
+        if (adjust)
+            adjust(environment);
+        manager = std::make_unique<RecordingManager>(std::move(environment));
+        return *manager;
+    }
+
+    static RecordingRequest request(const QString &streamURL, const QDateTime &start, const QDateTime &end,
+                                    const QString &channelID = QStringLiteral("ch1"))
+    {
+        RecordingRequest r;
+        r.title = QStringLiteral("Evening Film");
+        r.channelName = QStringLiteral("Channel One");
+        r.channelID = channelID;
+        r.streamURL = streamURL;
+        r.programStart = start;
+        r.programEnd = end;
+        return r;
+    }
+
+    static Recording value(const std::variant<Recording, RecorderError> &result)
+    {
+        if (const auto *error = std::get_if<RecorderError>(&result))
+            ADD_FAILURE() << "unexpected error: " << error->message.toStdString();
+        const auto *recording = std::get_if<Recording>(&result);
+        return recording ? *recording : Recording{};
+    }
+
+    static QString errorOf(const std::variant<Recording, RecorderError> &result)
+    {
+        const auto *error = std::get_if<RecorderError>(&result);
+        return error ? error->message : QString();
+    }
+
+    QString indexText() const
+    {
+        return QString::fromUtf8(testsupport::readFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json"))));
+    }
+
+    static QDateTime now() { return QDateTime::currentDateTimeUtc(); }
+
+    QTemporaryDir folder;
+    std::shared_ptr<CountingInhibitor> inhibitor = std::make_shared<CountingInhibitor>();
+    SystemWakeNotifier wakeNotifier;
+    std::unique_ptr<RecordingManager> manager;
+};

@@ -1,0 +1,234 @@
+#include "FakeProvider.h"
+#include "JSONCoding.h"
+#include "ManagerTestSupport.h"
+
+#include <QFile>
+#include <QSignalSpy>
+
+// The manager driving real recorders against a local provider.
+namespace {
+
+using Status = Recording::Status;
+using namespace std::chrono_literals;
+
+class ManagerCaptureTest : public ManagerTest
+{
+protected:
+    // A recording stored as scheduled whose time is running now and whose
+    // capture ends after the given time (the index keeps whole seconds).
+    void storeDueRecording(const QString &streamURL, std::chrono::milliseconds untilEnd,
+                           const QString &fileName = QStringLiteral("due.ts"))
+    {
+        Recording r;
+        r.id = dueId;
+        r.title = QStringLiteral("Due");
+        r.channelName = r.channelID = QStringLiteral("c");
+        r.streamURL = streamURL;
+        r.programStart = now().addSecs(-60);
+        r.programEnd = now().addSecs(-1);
+        r.startDate = r.programStart;
+        r.endDate = now().addMSecs(untilEnd.count());
+        r.fileName = fileName;
+        r.status = Status::Scheduled;
+        testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json")),
+                               sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{r})));
+    }
+
+    Status statusOf(const QUuid &id) const
+    {
+        const auto r = manager->recording(id);
+        return r ? r->status : Status::Scheduled;
+    }
+
+    QByteArray fileOf(const QUuid &id) const
+    {
+        return testsupport::readFile(QDir(folder.path()).filePath(manager->recording(id)->fileName));
+    }
+
+    FakeProvider provider;
+    const QUuid dueId = QUuid::createUuid();
+};
+
+} // namespace
+
+TEST_F(ManagerCaptureTest, ProgrammeOnAirStartsAtOnceAndStopsOnRequest)
+{
+    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::slowStream(4096, 10ms));
+    RecordingManager &m = makeManager();
+    const Recording r = value(m.schedule(request(provider.url(QStringLiteral("/stream.ts")).toString(),
+                                                 now().addSecs(-60), now().addSecs(3600))));
+    EXPECT_EQ(r.status, Status::Recording) << "started within schedule()";
+    EXPECT_EQ(m.runningCount(), 1);
+    EXPECT_EQ(inhibitor->live, 1);
+    EXPECT_TRUE(indexText().contains(QLatin1String("\"recording\"")));
+
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(r.id)->bytes > 8192; }));
+    const QString beforeStop = indexText();
+    m.stop(r.id);
+    EXPECT_EQ(indexText(), beforeStop) << "the finish writes the index, not the stop";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Stopped; }));
+
+    const Recording stopped = *m.recording(r.id);
+    EXPECT_EQ(m.runningCount(), 0);
+    EXPECT_EQ(inhibitor->live, 0);
+    EXPECT_LE(qAbs(stopped.endDate.secsTo(now())), 2);
+    const QByteArray file = fileOf(r.id);
+    EXPECT_EQ(stopped.bytes, file.size());
+    EXPECT_EQ(file, FakeProvider::content(0, file.size()));
+    EXPECT_TRUE(indexText().contains(QLatin1String("\"stopped\"")));
+}
+
+TEST_F(ManagerCaptureTest, DueRecordingFromTheIndexRunsToItsEnd)
+{
+    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
+    storeDueRecording(provider.url(QStringLiteral("/stream.ts")).toString(), 2s);
+    RecordingManager &m = makeManager();
+    EXPECT_EQ(statusOf(dueId), Status::Recording) << "started by the check during creation";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Finished; }));
+    EXPECT_GT(m.recording(dueId)->bytes, 0);
+    EXPECT_EQ(m.recording(dueId)->bytes, fileOf(dueId).size());
+    EXPECT_TRUE(m.recording(dueId)->isPlayable());
+}
+
+TEST_F(ManagerCaptureTest, FailureKeepsPlannedEndOnlyWhenNothingWasWritten)
+{
+    provider.serve(QStringLiteral("/refused.ts"), FakeProvider::Answer::status(404));
+    storeDueRecording(provider.url(QStringLiteral("/refused.ts")).toString(), 10s);
+    const QDateTime plannedEnd = now().addSecs(10);
+    // Three failures in a row end the recording quickly.
+    makeManager([](RecordingManager::Environment &environment) { environment.recorderTiming.failureLimit = 3; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Failed; }));
+    const Recording failed = *manager->recording(dueId);
+    EXPECT_EQ(failed.errorMessage, QStringLiteral("The provider refused the stream (HTTP 404)."));
+    EXPECT_LE(qAbs(failed.endDate.secsTo(plannedEnd)), 1) << "nothing captured: the planned end stays";
+    EXPECT_EQ(failed.bytes, 0);
+}
+
+TEST_F(ManagerCaptureTest, DeletingARunningRecordingRemovesEntryAndFileSilently)
+{
+    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::slowStream(2048, 5ms));
+    RecordingManager &m = makeManager();
+    const Recording r = value(m.schedule(request(provider.url(QStringLiteral("/stream.ts")).toString(),
+                                                 now().addSecs(-60), now().addSecs(3600))));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(r.id)->bytes > 0; }));
+    const QString path = QDir(folder.path()).filePath(r.fileName);
+    ASSERT_TRUE(QFile::exists(path));
+
+    m.deleteRecording(r.id);
+    EXPECT_FALSE(m.recording(r.id));
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(m.runningCount(), 0);
+    testsupport::spin(200ms);
+    EXPECT_FALSE(m.recording(r.id)) << "no late finish brings it back";
+    EXPECT_FALSE(indexText().contains(r.id.toString(QUuid::WithoutBraces).toUpper()));
+    EXPECT_FALSE(QFile::exists(path)) << "nothing written after the delete";
+}
+
+TEST_F(ManagerCaptureTest, StopAllStopsEveryRunningRecorder)
+{
+    provider.serve(QStringLiteral("/a.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
+    provider.serve(QStringLiteral("/b.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
+    RecordingManager &m = makeManager();
+    const Recording a = value(m.schedule(request(provider.url(QStringLiteral("/a.ts")).toString(),
+                                                 now().addSecs(-60), now().addSecs(3600), QStringLiteral("a"))));
+    const Recording b = value(m.schedule(request(provider.url(QStringLiteral("/b.ts")).toString(),
+                                                 now().addSecs(-60), now().addSecs(3600), QStringLiteral("b"))));
+    ASSERT_EQ(m.runningCount(), 2);
+    m.stopAll();
+    EXPECT_EQ(m.runningCount(), 2) << "stopAll returns at once";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.runningCount() == 0; }));
+    EXPECT_EQ(statusOf(a.id), Status::Stopped);
+    EXPECT_EQ(statusOf(b.id), Status::Stopped);
+}
+
+TEST_F(ManagerCaptureTest, FileNameOutsideTheFolderNeverStarts)
+{
+    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::stream());
+    storeDueRecording(provider.url(QStringLiteral("/stream.ts")).toString(), 10s, QStringLiteral("../escape.ts"));
+    RecordingManager &m = makeManager();
+    EXPECT_EQ(statusOf(dueId), Status::Failed);
+    EXPECT_TRUE(m.recording(dueId)->errorMessage->startsWith(QStringLiteral("Could not write to the recordings folder: ")));
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/stream.ts")), 0);
+    EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("../escape.ts"))));
+}
+
+TEST_F(ManagerCaptureTest, FullAccountWaitsAndStartsWhenAConnectionFrees)
+{
+    const QString stream = QStringLiteral("/live/user/secret/101.ts");
+    provider.serve(stream, FakeProvider::Answer::slowStream(1024, 5ms));
+    provider.serve(QStringLiteral("/player_api.php"),
+                   FakeProvider::Answer::body(R"({"user_info":{"active_cons":"1","max_connections":"1"}})",
+                                              "application/json"));
+    RecordingManager &m = makeManager();
+    const Recording r = value(m.schedule(request(provider.url(stream).toString(), now().addSecs(-60), now().addSecs(3600))));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Waiting; }));
+    EXPECT_EQ(provider.requestCount(stream), 0) << "no stream request while the account is full";
+    EXPECT_EQ(inhibitor->live, 1);
+    EXPECT_EQ(provider.requests(QStringLiteral("/player_api.php")).first().header("User-Agent"),
+              QByteArray("VLC/3.0 LibVLC/3.0"));
+
+    // Further checks while still full: asked again, no second save.
+    const int asked = provider.requestCount(QStringLiteral("/player_api.php"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(QStringLiteral("/player_api.php")) > asked + 1; }));
+    EXPECT_EQ(statusOf(r.id), Status::Waiting);
+
+    provider.serve(QStringLiteral("/player_api.php"),
+                   FakeProvider::Answer::body(R"({"user_info":{"active_cons":0,"max_connections":1}})", "application/json"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Recording; }));
+
+    // A second programme on the same account right after: the provider does
+    // not count the new stream yet, the recent start does.
+    const Recording second = value(m.schedule(request(provider.url(QStringLiteral("/live/user/secret/102.ts")).toString(),
+                                                      now().addSecs(-60), now().addSecs(3600), QStringLiteral("other"))));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(second.id) == Status::Waiting; }));
+    m.stop(second.id);
+    EXPECT_FALSE(m.recording(second.id)) << "a waiting recording is withdrawn";
+}
+
+TEST_F(ManagerCaptureTest, LocalFileAddressInTheIndexIsNeverFetched)
+{
+    QTemporaryDir outside;
+    const QString secret = QDir(outside.path()).filePath(QStringLiteral("secret"));
+    testsupport::writeFile(secret, "private");
+    storeDueRecording(QUrl::fromLocalFile(secret).toString(), 2s);
+    RecordingManager &m = makeManager();
+    EXPECT_EQ(statusOf(dueId), Status::Scheduled) << "an unstartable recording keeps waiting for its end";
+    EXPECT_EQ(m.runningCount(), 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Failed; }));
+    EXPECT_EQ(m.recording(dueId)->errorMessage,
+              QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time."));
+    EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("due.ts"))));
+}
+
+TEST_F(ManagerCaptureTest, ProgressAndStopAllAreAnnouncedButNotSaved)
+{
+    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
+    RecordingManager &m = makeManager();
+    QSignalSpy changes(&m, &RecordingManager::recordingsDidChange);
+    const Recording r = value(m.schedule(request(provider.url(QStringLiteral("/stream.ts")).toString(),
+                                                 now().addSecs(-60), now().addSecs(3600))));
+    const QString afterStart = indexText();
+    const int announced = int(changes.count());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(r.id)->bytes > 4096; }));
+    EXPECT_GT(changes.count(), announced) << "progress is announced";
+    EXPECT_EQ(indexText(), afterStart) << "progress is never saved";
+    m.stopAll();
+    EXPECT_EQ(indexText(), afterStart) << "stopAll saves nothing by itself";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Stopped; }));
+    EXPECT_NE(indexText(), afterStart);
+}
+
+TEST_F(ManagerCaptureTest, ExtensionReachesTheRunningRecorder)
+{
+    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::slowStream(512, 10ms));
+    storeDueRecording(provider.url(QStringLiteral("/stream.ts")).toString(), 2s);
+    RecordingManager &m = makeManager();
+    ASSERT_EQ(statusOf(dueId), Status::Recording);
+    const QDateTime plannedEnd = m.recording(dueId)->endDate;
+    const Recording extended = value(m.extend(dueId, 1));
+    EXPECT_GE(extended.endDate, plannedEnd.addSecs(60));
+    testsupport::spin(3s);
+    EXPECT_EQ(statusOf(dueId), Status::Recording) << "the recorder follows the new end";
+    m.stop(dueId);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Stopped; }));
+}

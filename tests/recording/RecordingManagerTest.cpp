@@ -1,0 +1,171 @@
+#include "JSONCoding.h"
+#include "ManagerTestSupport.h"
+#include "SystemWakeNotifier.h"
+
+#include <QSignalSpy>
+
+namespace {
+
+using Status = Recording::Status;
+
+// A stream address that never answers: nothing listens on port 1.
+const QString kDeadStream = QStringLiteral("http://127.0.0.1:1/stream.ts");
+
+} // namespace
+
+TEST_F(ManagerTest, ScheduleRefusesBadLinksAndEndedProgrammes)
+{
+    RecordingManager &m = makeManager();
+    EXPECT_EQ(errorOf(m.schedule(request(QString(), now().addSecs(60), now().addSecs(120)))),
+              QStringLiteral("The channel has no valid stream link."));
+    EXPECT_EQ(errorOf(m.schedule(request(QStringLiteral("http://exa mple/%zz"), now().addSecs(60), now().addSecs(120)))),
+              QStringLiteral("The channel has no valid stream link."));
+    for (const char *local : {"file:///etc/passwd", "ftp://host/x.ts", "http:///nohost.ts", "stream.ts"}) {
+        EXPECT_EQ(errorOf(m.schedule(request(QString::fromLatin1(local), now().addSecs(60), now().addSecs(120)))),
+                  QStringLiteral("The channel has no valid stream link."))
+            << local;
+    }
+    EXPECT_EQ(errorOf(m.schedule(request(kDeadStream, now(), now()))), QStringLiteral("This programme has already ended."));
+    EXPECT_EQ(errorOf(m.schedule(request(kDeadStream, now().addSecs(-120), now().addSecs(-1)))),
+              QStringLiteral("This programme has already ended."));
+    EXPECT_TRUE(m.recordings().isEmpty());
+    EXPECT_TRUE(indexText().isEmpty()) << "a refused request writes nothing";
+}
+
+TEST_F(ManagerTest, ScheduleBuildsTheRecordingAndSavesIt)
+{
+    RecordingManager &m = makeManager();
+    QSignalSpy changes(&m, &RecordingManager::recordingsDidChange);
+    RecordingRequest r = request(kDeadStream, now().addSecs(3600), now().addSecs(7200));
+    r.title.clear();
+    r.userAgent = QStringLiteral("Agent/1");
+    const Recording created = value(m.schedule(r));
+
+    EXPECT_EQ(created.title, QStringLiteral("Channel One")) << "empty title takes the channel name";
+    EXPECT_TRUE(created.fileName.startsWith(QStringLiteral("Channel One ")));
+    EXPECT_EQ(created.status, Status::Scheduled);
+    EXPECT_EQ(created.startDate, r.programStart);
+    EXPECT_EQ(created.endDate, r.programEnd.addSecs(300));
+    EXPECT_EQ(created.userAgent, QStringLiteral("Agent/1"));
+    EXPECT_GE(changes.count(), 1);
+    EXPECT_EQ(m.scheduledCount(), 1);
+
+    const auto stored = sharedJSONDecoder().decodeRecordings(indexText().toUtf8());
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->size(), 1);
+    EXPECT_EQ(stored->first().id, created.id);
+
+    // New recordings go to the front.
+    const Recording second = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200), QStringLiteral("ch2"))));
+    EXPECT_EQ(m.recordings().first().id, second.id);
+}
+
+TEST_F(ManagerTest, DuplicatesReturnTheActiveRecordingOnly)
+{
+    RecordingManager &m = makeManager();
+    const QDateTime start = now().addSecs(3600);
+    const Recording first = value(m.schedule(request(kDeadStream, start, start.addSecs(3600))));
+    const QString before = indexText();
+    const Recording again = value(m.schedule(request(kDeadStream, start, start.addSecs(1800))));
+    EXPECT_EQ(again.id, first.id);
+    EXPECT_EQ(m.recordings().size(), 1);
+    EXPECT_EQ(indexText(), before);
+
+    // Withdrawn: the same programme may be scheduled anew.
+    m.stop(first.id);
+    EXPECT_TRUE(m.recordings().isEmpty());
+    const Recording fresh = value(m.schedule(request(kDeadStream, start, start.addSecs(3600))));
+    EXPECT_NE(fresh.id, first.id);
+}
+
+TEST_F(ManagerTest, ExtendValidatesAndMovesTheEnd)
+{
+    RecordingManager &m = makeManager();
+    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200))));
+    EXPECT_EQ(errorOf(m.extend(r.id, 0)), QStringLiteral("Invalid extension."));
+    EXPECT_EQ(errorOf(m.extend(r.id, 241)), QStringLiteral("Invalid extension."));
+    EXPECT_EQ(errorOf(m.extend(QUuid::createUuid(), 5)), QStringLiteral("This recording has already ended."));
+
+    const Recording extended = value(m.extend(r.id, 240));
+    EXPECT_EQ(extended.endDate, r.endDate.addSecs(240 * 60));
+    EXPECT_EQ(extended.programEnd, r.programEnd);
+    EXPECT_EQ(m.recording(r.id)->endDate, extended.endDate);
+    EXPECT_TRUE(indexText().contains(sharedJSONEncoder().encodeDate(extended.endDate)));
+}
+
+TEST_F(ManagerTest, ExpiredRecordingsFailWithTheirStatusMessage)
+{
+    // An index from a run that ended: one scheduled and one waiting
+    // recording whose whole time has passed, one in the future.
+    auto stored = [&](Status status, int endOffset) {
+        Recording r;
+        r.id = QUuid::createUuid();
+        r.title = QStringLiteral("Old");
+        r.channelName = r.channelID = QStringLiteral("c");
+        r.streamURL = kDeadStream;
+        r.programStart = now().addSecs(-7200);
+        r.programEnd = now().addSecs(endOffset - 300);
+        r.startDate = r.programStart;
+        r.endDate = now().addSecs(endOffset);
+        r.fileName = QStringLiteral("old.ts");
+        r.status = status;
+        return r;
+    };
+    Recording future = stored(Status::Scheduled, 7200);
+    future.startDate = now().addSecs(3600);
+    const QList<Recording> list = {stored(Status::Scheduled, -10), stored(Status::Waiting, -10), future};
+    testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json")),
+                           sharedJSONEncoder().data(sharedJSONEncoder().encode(list)));
+
+    RecordingManager &m = makeManager();
+    ASSERT_EQ(m.recordings().size(), 3);
+    EXPECT_EQ(m.recordings()[0].status, Status::Failed);
+    EXPECT_EQ(m.recordings()[0].errorMessage,
+              QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time."));
+    EXPECT_EQ(m.recordings()[1].status, Status::Failed);
+    EXPECT_EQ(m.recordings()[1].errorMessage, QStringLiteral("No provider connection became free during the programme."));
+    EXPECT_EQ(m.recordings()[2].status, Status::Scheduled);
+    EXPECT_TRUE(indexText().contains(QLatin1String("\"failed\"")));
+}
+
+TEST_F(ManagerTest, StopWithdrawsPendingAndIgnoresFinal)
+{
+    RecordingManager &m = makeManager();
+    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200))));
+    m.stop(QUuid::createUuid());
+    EXPECT_EQ(m.recordings().size(), 1);
+    m.stop(r.id);
+    EXPECT_TRUE(m.recordings().isEmpty());
+    EXPECT_EQ(indexText().trimmed(), QStringLiteral("[\n]"));
+}
+
+TEST_F(ManagerTest, SleepHoldFollowsScheduledRecordings)
+{
+    RecordingManager &m = makeManager();
+    EXPECT_EQ(inhibitor->live, 0);
+    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200))));
+    // With wake scheduling off, any scheduled recording keeps the computer awake.
+    EXPECT_EQ(inhibitor->live, 1);
+    EXPECT_EQ(inhibitor->lastReason, QStringLiteral("Recording or waiting for a scheduled TV recording"));
+    m.checkSchedule();
+    EXPECT_EQ(inhibitor->begun, 1) << "a held activity is never restarted";
+    m.deleteRecording(r.id);
+    EXPECT_EQ(inhibitor->live, 0);
+}
+
+TEST_F(ManagerTest, WakeFromSleepRunsTheScheduleCheck)
+{
+    RecordingManager &m = makeManager();
+    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200))));
+    // Make it expire without waiting for the timer: edit the end in the index
+    // and reload, then only a wake notification runs the check.
+    Recording expired = r;
+    expired.endDate = now().addSecs(-1);
+    expired.startDate = now().addSecs(-2);
+    testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json")),
+                           sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{expired})));
+    m.loadIndex();
+    ASSERT_EQ(m.recording(r.id)->status, Status::Scheduled);
+    emit wakeNotifier.didWakeFromSleep();
+    EXPECT_EQ(m.recording(r.id)->status, Status::Failed);
+}

@@ -1,0 +1,287 @@
+#include "FakeProvider.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+constexpr qsizetype kLongestRequestHead = 64 * 1024;
+// A full-speed stream keeps at most this much queued in its socket.
+constexpr qint64 kQueuedHighWater = 256 * 1024;
+constexpr int kPacketSize = 188;
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return QByteArrayLiteral("OK");
+    case 301: return QByteArrayLiteral("Moved Permanently");
+    case 302: return QByteArrayLiteral("Found");
+    case 403: return QByteArrayLiteral("Forbidden");
+    case 404: return QByteArrayLiteral("Not Found");
+    case 500: return QByteArrayLiteral("Internal Server Error");
+    case 509: return QByteArrayLiteral("Bandwidth Limit Exceeded");
+    default: return QByteArrayLiteral("Status");
+    }
+}
+
+QByteArray head(int status, const QList<QByteArray> &fields)
+{
+    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    for (const QByteArray &field : fields)
+        text += field + "\r\n";
+    return text + "Connection: close\r\n\r\n";
+}
+
+QByteArray headWithBody(int status, const QByteArray &contentType, const QByteArray &body)
+{
+    return head(status, {"Content-Type: " + contentType,
+                         "Content-Length: " + QByteArray::number(body.size())}) + body;
+}
+
+} // namespace
+
+struct FakeProvider::Connection
+{
+    QTcpSocket *socket = nullptr;
+    QByteArray received;
+    bool answered = false;
+    bool streaming = false;
+    QString path;
+    Answer answer;
+    qint64 remaining = -1; // stream bytes still to send; -1 endless
+};
+
+FakeProvider::Answer FakeProvider::Answer::stream(qint64 bytes)
+{
+    Answer answer;
+    answer.kind = Kind::Stream;
+    answer.bytes = bytes;
+    return answer;
+}
+
+FakeProvider::Answer FakeProvider::Answer::slowStream(qint64 chunkSize, std::chrono::milliseconds interval,
+                                                      qint64 bytes)
+{
+    Answer answer = stream(bytes);
+    answer.chunkSize = chunkSize;
+    answer.interval = interval;
+    return answer;
+}
+
+FakeProvider::Answer FakeProvider::Answer::status(int code)
+{
+    Answer answer;
+    answer.kind = Kind::Status;
+    answer.code = code;
+    answer.payload = "status " + QByteArray::number(code) + '\n';
+    answer.contentType = "text/plain";
+    return answer;
+}
+
+FakeProvider::Answer FakeProvider::Answer::silence()
+{
+    Answer answer;
+    answer.kind = Kind::Silence;
+    return answer;
+}
+
+FakeProvider::Answer FakeProvider::Answer::redirect(const QByteArray &location, int code)
+{
+    Answer answer;
+    answer.kind = Kind::Redirect;
+    answer.code = code;
+    answer.location = location;
+    return answer;
+}
+
+FakeProvider::Answer FakeProvider::Answer::body(const QByteArray &body, const QByteArray &contentType, int code)
+{
+    Answer answer;
+    answer.kind = Kind::Body;
+    answer.code = code;
+    answer.payload = body;
+    answer.contentType = contentType;
+    return answer;
+}
+
+FakeProvider::FakeProvider(QObject *parent) : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &FakeProvider::accept);
+    if (!m_server.listen(QHostAddress::LocalHost, 0))
+        qFatal("fake provider could not listen: %s", qPrintable(m_server.errorString()));
+}
+
+FakeProvider::~FakeProvider()
+{
+    for (QTcpSocket *socket : m_connections.keys()) {
+        socket->disconnect(this);
+        socket->abort();
+    }
+    m_connections.clear();
+}
+
+QUrl FakeProvider::url(const QString &pathAndQuery) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery));
+}
+
+void FakeProvider::serve(const QString &path, const Answer &answer)
+{
+    serve(path, QList<Answer>{answer});
+}
+
+void FakeProvider::serve(const QString &path, const QList<Answer> &answers)
+{
+    m_answers.insert(path, answers);
+    m_answered.remove(path);
+}
+
+QList<FakeProvider::Request> FakeProvider::requests(const QString &path) const
+{
+    QList<Request> matching;
+    std::copy_if(m_requests.cbegin(), m_requests.cend(), std::back_inserter(matching),
+                 [&path](const Request &request) { return request.path == path; });
+    return matching;
+}
+
+QByteArray FakeProvider::content(qint64 offset, qint64 length)
+{
+    QByteArray bytes(length, Qt::Uninitialized);
+    for (qint64 i = 0; i < length; ++i) {
+        const quint64 position = quint64(offset + i);
+        if (position % kPacketSize == 0) {
+            bytes[i] = char(0x47);
+            continue;
+        }
+        quint64 mixed = position * 0x9E3779B97F4A7C15ULL;
+        mixed ^= mixed >> 29;
+        bytes[i] = char(mixed >> 24);
+    }
+    return bytes;
+}
+
+void FakeProvider::accept()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        auto connection = std::make_shared<Connection>();
+        connection->socket = socket;
+        m_connections.insert(socket, connection);
+        connect(socket, &QTcpSocket::readyRead, this, [this, connection] { readRequest(connection); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, connection] { pump(connection); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
+    }
+}
+
+void FakeProvider::forget(QTcpSocket *socket)
+{
+    m_connections.remove(socket);
+    socket->disconnect(this);
+    socket->deleteLater();
+}
+
+void FakeProvider::readRequest(const std::shared_ptr<Connection> &connection)
+{
+    QTcpSocket *socket = connection->socket;
+    connection->received += socket->readAll();
+    if (connection->answered)
+        return; // the body of a request, or a second request: not served
+    const qsizetype end = connection->received.indexOf("\r\n\r\n");
+    if (end < 0) {
+        if (connection->received.size() > kLongestRequestHead)
+            socket->abort();
+        return;
+    }
+    connection->answered = true;
+
+    const QList<QByteArray> lines = connection->received.left(end).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    Request request;
+    request.method = requestLine.value(0);
+    request.target = requestLine.value(1);
+    request.path = QUrl::fromEncoded("http://fake" + request.target).path();
+    request.receivedAt = std::chrono::steady_clock::now();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    m_requests.append(request);
+    answer(connection, request);
+}
+
+void FakeProvider::answer(const std::shared_ptr<Connection> &connection, const Request &request)
+{
+    QTcpSocket *socket = connection->socket;
+    const auto found = m_answers.constFind(request.path);
+    if (found == m_answers.cend() || found->isEmpty()) {
+        socket->write(headWithBody(404, "text/plain", "not found\n"));
+        socket->disconnectFromHost();
+        return;
+    }
+    const int index = m_answered[request.path]++;
+    const Answer &answer = found->at(std::min<qsizetype>(index, found->size() - 1));
+    connection->path = request.path;
+    connection->answer = answer;
+
+    switch (answer.kind) {
+    case Answer::Kind::Status:
+    case Answer::Kind::Body:
+        socket->write(headWithBody(answer.code, answer.contentType, answer.payload));
+        socket->disconnectFromHost();
+        return;
+    case Answer::Kind::Redirect:
+        socket->write(head(answer.code, {"Location: " + answer.location, "Content-Length: 0"}));
+        socket->disconnectFromHost();
+        return;
+    case Answer::Kind::Silence:
+        socket->write(head(200, {"Content-Type: video/mp2t"}));
+        return;
+    case Answer::Kind::Stream:
+        break;
+    }
+
+    // A live stream: no length, the body ends when the server closes.
+    socket->write(head(200, {"Content-Type: video/mp2t"}));
+    connection->streaming = true;
+    connection->remaining = answer.bytes;
+    if (answer.interval.count() > 0) {
+        auto *timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, this, [this, connection] { writeChunk(connection); });
+        timer->start(answer.interval);
+        writeChunk(connection);
+    } else {
+        pump(connection);
+    }
+}
+
+void FakeProvider::pump(const std::shared_ptr<Connection> &connection)
+{
+    if (!connection->streaming || connection->answer.interval.count() > 0)
+        return;
+    while (connection->streaming && connection->socket->bytesToWrite() < kQueuedHighWater)
+        writeChunk(connection);
+}
+
+void FakeProvider::writeChunk(const std::shared_ptr<Connection> &connection)
+{
+    if (!connection->streaming)
+        return;
+    const qint64 remaining = connection->remaining;
+    const qint64 length = remaining < 0 ? connection->answer.chunkSize
+                                        : std::min(connection->answer.chunkSize, remaining);
+    qint64 &cursor = m_cursors[connection->path];
+    if (length > 0) {
+        connection->socket->write(content(cursor, length));
+        cursor += length;
+    }
+    if (remaining >= 0) {
+        connection->remaining -= length;
+        if (connection->remaining == 0) {
+            connection->streaming = false;
+            connection->socket->disconnectFromHost(); // after the queued bytes are sent
+        }
+    }
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+#include <QUrl>
+#include <chrono>
+#include <memory>
+
+class QTcpSocket;
+
+// An IPTV provider's HTTP server on 127.0.0.1 (ephemeral port) that serves
+// real bytes. Every path has a list of answers: the n-th request of the path
+// gets the n-th answer and the last answer repeats; unknown paths get 404.
+// Stream answers of one path continue one deterministic byte sequence
+// (content()), so a client that reconnects after a drop receives the bytes
+// that follow the ones it already has. Every connection carries one request
+// and is closed by the server after its answer.
+//
+// Lives on the thread that creates it; that thread's event loop must run
+// while clients talk to it (the recorders' clients run on their own threads).
+class FakeProvider : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Answer
+    {
+        enum class Kind { Stream, Status, Silence, Redirect, Body };
+        Kind kind = Kind::Stream;
+        int code = 200;                        // HTTP status of Status, Redirect and Body
+        qint64 bytes = -1;                     // Stream: bytes before the server closes; -1 endless
+        qint64 chunkSize = 64 * 1024;          // Stream: bytes per write
+        std::chrono::milliseconds interval{0}; // Stream: pause between writes; 0 as fast as read
+        QByteArray location;                   // Redirect
+        QByteArray payload;                    // Body and Status
+        QByteArray contentType;                // Body
+
+        // 200 and the path's next bytes as fast as the client reads them.
+        static Answer stream(qint64 bytes = -1);
+        // 200 and the path's next bytes, one chunk per interval.
+        static Answer slowStream(qint64 chunkSize, std::chrono::milliseconds interval, qint64 bytes = -1);
+        // The given status with a short text body.
+        static Answer status(int code);
+        // 200 headers, then nothing; the connection stays open.
+        static Answer silence();
+        static Answer redirect(const QByteArray &location, int code = 302);
+        static Answer body(const QByteArray &body,
+                           const QByteArray &contentType = QByteArrayLiteral("application/vnd.apple.mpegurl"),
+                           int code = 200);
+    };
+
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target; // path and query as sent
+        QString path;      // decoded path without the query
+        QHash<QByteArray, QByteArray> headers; // names in lower case
+        std::chrono::steady_clock::time_point receivedAt;
+
+        QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
+    };
+
+    explicit FakeProvider(QObject *parent = nullptr);
+    ~FakeProvider() override;
+
+    quint16 port() const { return m_server.serverPort(); }
+    // "http://127.0.0.1:<port>" followed by the path (and query).
+    QUrl url(const QString &pathAndQuery) const;
+
+    void serve(const QString &path, const Answer &answer);
+    void serve(const QString &path, const QList<Answer> &answers);
+
+    QList<Request> requests() const { return m_requests; }
+    QList<Request> requests(const QString &path) const;
+    int requestCount(const QString &path) const { return int(requests(path).size()); }
+    // Stream bytes of the path handed to clients so far.
+    qint64 bytesSent(const QString &path) const { return m_cursors.value(path); }
+    int openConnections() const { return int(m_connections.size()); }
+
+    // The byte sequence that stream answers serve: transport-stream sized
+    // packets (a 0x47 sync byte every 188 bytes) filled with bytes that
+    // depend on their position, so shifted or repeated data never matches.
+    static QByteArray content(qint64 offset, qint64 length);
+
+private:
+    struct Connection;
+
+    void accept();
+    void readRequest(const std::shared_ptr<Connection> &connection);
+    void answer(const std::shared_ptr<Connection> &connection, const Request &request);
+    void pump(const std::shared_ptr<Connection> &connection);
+    void writeChunk(const std::shared_ptr<Connection> &connection);
+    void forget(QTcpSocket *socket);
+
+    QTcpServer m_server;
+    QHash<QString, QList<Answer>> m_answers;
+    QHash<QString, int> m_answered;
+    QHash<QString, qint64> m_cursors;
+    QList<Request> m_requests;
+    QHash<QTcpSocket *, std::shared_ptr<Connection>> m_connections;
+};
