@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "RecordingManager.h"
+#include "RecordingServer.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -20,7 +21,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::startServer()
 {
-    // The recording server joins the launch here once it exists.
+    RecordingServer::shared().start();
 }
 
 void AppDelegate::applicationShouldTerminate()

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+class HTTPResponder;
+
+// The API's four kinds of answer. Each document is encoded here, on the
+// caller's thread, before it is handed to the connection, so later changes
+// of the model cannot reach an answer already built.
+namespace APIResponses {
+
+void sendJSON(const HTTPResponder &responder, const QJsonObject &document, const QByteArray &status);
+void sendJSON(const HTTPResponder &responder, const QJsonArray &document, const QByteArray &status);
+// 400 with {"error": message}, written compactly.
+void sendError(const HTTPResponder &responder, const QString &message);
+void sendNotFound(const HTTPResponder &responder);
+void sendNoContent(const HTTPResponder &responder);
+
+} // namespace APIResponses

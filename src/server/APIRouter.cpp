@@ -1,0 +1,162 @@
+#include "APIRouter.h"
+
+#include "APIResponses.h"
+#include "ExtendRequest.h"
+#include "HTTPRequest.h"
+#include "HTTPResponder.h"
+#include "JSONCoding.h"
+#include "RecorderInfo.h"
+#include "RecordingInfo.h"
+#include "RecordingManager.h"
+#include "RecordingsFolder.h"
+
+#include <QJsonArray>
+
+using namespace APIResponses;
+
+namespace {
+
+const QString kInvalidRequest = QStringLiteral("Invalid request.");
+const QString kVideoSuffix = QStringLiteral(".ts");
+
+bool is(const QStringList &segments, std::initializer_list<const char *> expected)
+{
+    if (segments.size() != qsizetype(expected.size()))
+        return false;
+    qsizetype i = 0;
+    for (const char *text : expected) {
+        // An empty entry stands for any segment (an id).
+        if (*text && segments.at(i) != QLatin1String(text))
+            return false;
+        ++i;
+    }
+    return true;
+}
+
+void sendRecording(const HTTPResponder &responder, const Recording &recording, const QByteArray &status)
+{
+    sendJSON(responder, RecordingInfo::from(recording).toJSON(sharedJSONEncoder()), status);
+}
+
+} // namespace
+
+APIRouter::APIRouter(RecordingManager *manager, QObject *parent)
+    : QObject(parent)
+    , m_manager(manager)
+{
+}
+
+RecordingManager &APIRouter::manager() const
+{
+    return m_manager ? *m_manager : RecordingManager::shared();
+}
+
+std::optional<QUuid> APIRouter::parseID(const QString &text)
+{
+    if (text.size() != 36)
+        return std::nullopt;
+    const QUuid id = QUuid::fromString(text);
+    if (id.isNull())
+        return std::nullopt;
+    return id;
+}
+
+void APIRouter::route(const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder)
+{
+    const QString &method = request.method;
+    const bool get = method == QLatin1String("GET");
+    const bool post = method == QLatin1String("POST");
+    if (get && is(segments, {"api", "info"}))
+        sendInfo(responder);
+    else if (get && is(segments, {"api", "recordings"}))
+        sendList(responder);
+    else if (post && is(segments, {"api", "recordings"}))
+        schedule(request, responder);
+    else if (post && is(segments, {"api", "recordings", "", "extend"}))
+        extend(segments.at(2), request, responder);
+    else if (post && is(segments, {"api", "recordings", "", "stop"}))
+        stopOrDelete(segments.at(2), false, responder);
+    else if (method == QLatin1String("DELETE") && is(segments, {"api", "recordings", ""}))
+        stopOrDelete(segments.at(2), true, responder);
+    else if ((get || method == QLatin1String("HEAD")) && is(segments, {"recordings", ""})
+             && segments.at(1).endsWith(kVideoSuffix))
+        serveRecording(segments.at(1), !get, request, responder);
+    else
+        sendNotFound(responder);
+}
+
+void APIRouter::sendInfo(const HTTPResponder &responder)
+{
+    sendJSON(responder, RecorderInfo::current().toJSON(), "200 OK");
+}
+
+void APIRouter::sendList(const HTTPResponder &responder)
+{
+    QJsonArray list;
+    for (const Recording &recording : manager().recordings())
+        list.append(RecordingInfo::from(recording).toJSON(sharedJSONEncoder()));
+    sendJSON(responder, list, "200 OK");
+}
+
+void APIRouter::schedule(const HTTPRequest &request, const HTTPResponder &responder)
+{
+    const auto decoded = sharedJSONDecoder().decodeRequest(request.body);
+    if (!decoded) {
+        sendError(responder, kInvalidRequest);
+        return;
+    }
+    const auto result = manager().schedule(*decoded);
+    if (const auto *error = std::get_if<RecorderError>(&result))
+        sendError(responder, error->message);
+    else
+        sendRecording(responder, std::get<Recording>(result), "201 Created");
+}
+
+void APIRouter::extend(const QString &idText, const HTTPRequest &request, const HTTPResponder &responder)
+{
+    // The recording must exist before the body is looked at.
+    const auto id = parseID(idText);
+    if (!id || !manager().recording(*id)) {
+        sendNotFound(responder);
+        return;
+    }
+    const auto decoded = ExtendRequest::decode(request.body);
+    if (!decoded) {
+        sendError(responder, kInvalidRequest);
+        return;
+    }
+    const auto result = manager().extend(*id, decoded->minutes);
+    if (const auto *error = std::get_if<RecorderError>(&result))
+        sendError(responder, error->message);
+    else
+        sendRecording(responder, std::get<Recording>(result), "200 OK");
+}
+
+void APIRouter::stopOrDelete(const QString &idText, bool deleting, const HTTPResponder &responder)
+{
+    const auto id = parseID(idText);
+    if (!id || !manager().recording(*id)) {
+        sendNotFound(responder);
+        return;
+    }
+    if (deleting)
+        manager().deleteRecording(*id);
+    else
+        manager().stop(*id);
+    sendNoContent(responder);
+}
+
+void APIRouter::serveRecording(const QString &fileSegment, bool headOnly, const HTTPRequest &request,
+                               const HTTPResponder &responder)
+{
+    const auto id = parseID(fileSegment.chopped(kVideoSuffix.size()));
+    const auto recording = id ? manager().recording(*id) : std::nullopt;
+    if (!recording) {
+        sendNotFound(responder);
+        return;
+    }
+    // A file name that is not a plain name inside the folder is treated as
+    // a missing file: nothing outside the folder is ever read.
+    const auto path = recordingFilePath(manager().recordingsFolderURL(), recording->fileName);
+    responder.serveFile(path, request.header(QStringLiteral("range")), headOnly);
+}

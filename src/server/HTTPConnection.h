@@ -1,0 +1,100 @@
+#pragma once
+
+#include "HTTPRequest.h"
+#include "HTTPRequestParser.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+
+// One accepted TCP connection, living on the server thread. It reads exactly
+// one request, hands it on, writes one response (a whole message, or a file
+// streamed in pieces) and closes. A connection that ends early, overflows its
+// buffer or stalls is cancelled without an answer; cancelling closes any open
+// file at once.
+class HTTPConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Request = HTTPRequest;
+
+    // How long a socket may stall. A client must deliver its whole request
+    // within requestTimeout of connecting, so one that sends nothing or
+    // trickles bytes forever is dropped; a response whose bytes the client
+    // stops taking is dropped after sendStallTimeout without progress, which
+    // frees its file handle and buffered piece (an answer that takes longer
+    // than that to be ready is dropped too). After the response the client
+    // has lingerTimeout to close its side.
+    struct Timing
+    {
+        std::chrono::milliseconds requestTimeout{30000};
+        std::chrono::milliseconds sendStallTimeout{60000};
+        std::chrono::milliseconds lingerTimeout{2000};
+    };
+
+    static constexpr qint64 kReceiveSize = 65536;
+    static constexpr qsizetype kMaximumBufferedRequest = 81920;
+    static constexpr qint64 kPieceSize = 1048576;
+
+    // Called on the connection's thread with the request and its non-empty
+    // path segments; the answer may follow later through send or serveFile.
+    using RequestHandler = std::function<void(const Request &request, const QStringList &segments)>;
+
+    HTTPConnection(QTcpSocket *socket, Timing timing, RequestHandler handler, QObject *parent = nullptr);
+    ~HTTPConnection() override;
+
+    void start();
+
+    // Writes one whole response and closes the connection once the bytes are
+    // handed to the network. Without a body, the status text is the body.
+    void send(const QByteArray &status, const QByteArray &contentType,
+              const std::optional<QByteArray> &body = std::nullopt);
+
+    // Answers from a file, whole or the one byte range asked for, with the
+    // file's size taken now; none or an unreadable or empty file is a 404.
+    void serveFile(const std::optional<QString> &path, const std::optional<QString> &range, bool headOnly);
+
+    // Drops the connection without (further) answer and closes the file.
+    void cancel();
+
+    static QStringList segments(const QString &path);
+
+signals:
+    // The connection is finished with; it may be deleted.
+    void closed();
+
+private:
+    void receiveAvailable();
+    void stopReading();
+    void handle(const Request &request);
+    bool beginAnswer();
+    void write(const QByteArray &bytes, std::function<void()> whenTaken);
+    void writeThenClose(const QByteArray &bytes);
+    void bytesTaken();
+    void sendChunk(qint64 offset, qint64 remaining);
+    void finish();
+    void closeFile();
+
+    QTcpSocket *m_socket;
+    Timing m_timing;
+    RequestHandler m_handler;
+    HTTPRequestParser m_parser;
+    bool m_requestComplete = false;
+    bool m_answered = false;
+    bool m_lingering = false;
+    bool m_closed = false;
+    std::unique_ptr<QFile> m_fileHandle;
+    std::function<void()> m_whenTaken;
+    // Bounds the current wait: for the request, for the client to take
+    // bytes, or for it to close after the response.
+    QTimer m_watchdog;
+};

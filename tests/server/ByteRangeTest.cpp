@@ -1,0 +1,64 @@
+#include "ByteRange.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Case
+{
+    const char *header;
+    ByteRange::Kind kind;
+    qint64 start;
+    qint64 end;
+};
+
+using Kind = ByteRange::Kind;
+
+} // namespace
+
+TEST(ByteRange, EdgesOfAThousandByteFile)
+{
+    const Case cases[] = {
+        {"bytes=0-0", Kind::Partial, 0, 0},
+        {"bytes=999-999", Kind::Partial, 999, 999},
+        {"bytes=500-", Kind::Partial, 500, 999},
+        {"bytes=500-2000", Kind::Partial, 500, 999},
+        {"bytes=-100", Kind::Partial, 900, 999},
+        {"bytes=-5000", Kind::Partial, 0, 999},
+        {"bytes=+5-+9", Kind::Partial, 5, 9},
+        {"bytes=0-10,20-30", Kind::Partial, 0, 10},
+        {"bytes=,,5-6", Kind::Partial, 5, 6},
+        // Unreadable pieces fall back to the whole file, as a partial answer.
+        {"bytes=abc", Kind::Partial, 0, 999},
+        {"bytes=x-100", Kind::Partial, 0, 999},
+        {"bytes=-", Kind::Partial, 0, 999},
+        {"bytes=1-2-3", Kind::Partial, 0, 999},
+        {"bytes=5-x", Kind::Partial, 5, 999},
+        {"bytes= 5-9", Kind::Partial, 0, 999},
+        {"bytes=99999999999999999999-", Kind::Partial, 0, 999},
+        {"bytes=0-99999999999999999999", Kind::Partial, 0, 999},
+        // Not satisfiable.
+        {"bytes=-0", Kind::Unsatisfiable, 0, -1},
+        {"bytes=1000-", Kind::Unsatisfiable, 0, -1},
+        {"bytes=100-50", Kind::Unsatisfiable, 0, -1},
+        {"bytes=2000-3000", Kind::Unsatisfiable, 0, -1},
+        {"bytes=9223372036854775807-", Kind::Unsatisfiable, 0, -1},
+        // Other units, other letter case, no range at all: the whole file.
+        {"items=0-1", Kind::Whole, 0, 999},
+        {"Bytes=0-1", Kind::Whole, 0, 999},
+        {"bytes=", Kind::Whole, 0, 999},
+        {"bytes=,,", Kind::Whole, 0, 999},
+    };
+    for (const Case &c : cases) {
+        const ByteRange range = ByteRange::resolve(QString::fromLatin1(c.header), 1000);
+        EXPECT_EQ(range.kind, c.kind) << c.header;
+        if (c.kind != Kind::Unsatisfiable) {
+            EXPECT_EQ(range.start, c.start) << c.header;
+            EXPECT_EQ(range.end, c.end) << c.header;
+            EXPECT_EQ(range.length(), c.end - c.start + 1) << c.header;
+        }
+    }
+    const ByteRange none = ByteRange::resolve(std::nullopt, 1000);
+    EXPECT_EQ(none.kind, Kind::Whole);
+    EXPECT_EQ(none.length(), 1000);
+}

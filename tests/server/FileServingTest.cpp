@@ -1,0 +1,244 @@
+#include "HTTPServerFixture.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(generator.bounded(256));
+    return bytes;
+}
+
+void appendToFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// Open descriptors of this process that refer to the file.
+int openHandles(const QString &path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    int count = 0;
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(descriptors.filePath(name)).symLinkTarget() == target)
+            ++count;
+    }
+    return count;
+}
+
+QByteArray get(const QByteArray &path, const QByteArray &range = {}, const QByteArray &method = "GET")
+{
+    QByteArray request = method + ' ' + path + " HTTP/1.1\r\n";
+    if (!range.isEmpty())
+        request += "Range: " + range + "\r\n";
+    return request + "\r\n";
+}
+
+} // namespace
+
+// Serves the files of a temporary folder by name, as the recordings route does.
+class FileServingTest : public HTTPServerFixture
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        answer = [this](const Received &r) {
+            std::optional<QString> path;
+            if (!r.segments.isEmpty())
+                path = folder.filePath(r.segments.last());
+            r.responder.serveFile(path, r.request.header(QStringLiteral("range")),
+                                  r.request.method == QStringLiteral("HEAD"));
+        };
+        startServer();
+    }
+
+    QString makeFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = folder.filePath(name);
+        testsupport::writeFile(path, bytes);
+        return path;
+    }
+
+    std::optional<HTTPResponse> fetch(const QByteArray &request)
+    {
+        return HTTPResponse::parse(exchange(port, request));
+    }
+
+    QTemporaryDir folder;
+};
+
+TEST_F(FileServingTest, WholeFileAndRangesOfAThousandBytes)
+{
+    const QByteArray content = randomBytes(1000, 1);
+    makeFile(QStringLiteral("a.ts"), content);
+
+    const auto whole = fetch(get("/a.ts"));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->statusLine, QByteArray("HTTP/1.1 200 OK"));
+    EXPECT_EQ(whole->headerNames(),
+              QList<QByteArray>({"Content-Type", "Accept-Ranges", "Content-Length", "Connection"}));
+    EXPECT_EQ(whole->header("Content-Type"), QByteArray("video/mp2t"));
+    EXPECT_EQ(whole->header("Accept-Ranges"), QByteArray("bytes"));
+    EXPECT_EQ(whole->header("Content-Length"), QByteArray("1000"));
+    EXPECT_EQ(whole->body, content);
+
+    const struct
+    {
+        const char *range;
+        qint64 start;
+        qint64 end;
+    } partials[] = {{"bytes=0-0", 0, 0}, {"bytes=999-", 999, 999}, {"bytes=-100", 900, 999}, {"bytes=1-2-3", 0, 999}};
+    for (const auto &p : partials) {
+        const auto response = fetch(get("/a.ts", p.range));
+        ASSERT_TRUE(response) << p.range;
+        const qint64 length = p.end - p.start + 1;
+        EXPECT_EQ(response->statusLine, QByteArray("HTTP/1.1 206 Partial Content")) << p.range;
+        EXPECT_EQ(response->headerNames(), QList<QByteArray>({"Content-Type", "Accept-Ranges", "Content-Length",
+                                                              "Content-Range", "Connection"}));
+        EXPECT_EQ(response->header("Content-Length"), QByteArray::number(length)) << p.range;
+        EXPECT_EQ(response->header("Content-Range"),
+                  "bytes " + QByteArray::number(p.start) + '-' + QByteArray::number(p.end) + "/1000")
+            << p.range;
+        EXPECT_EQ(response->body, content.mid(p.start, length)) << p.range;
+    }
+
+    const auto otherUnit = fetch(get("/a.ts", "Bytes=0-1"));
+    ASSERT_TRUE(otherUnit);
+    EXPECT_EQ(otherUnit->statusLine, QByteArray("HTTP/1.1 200 OK"));
+    EXPECT_EQ(otherUnit->body, content);
+
+    EXPECT_EQ(exchange(port, get("/a.ts", "bytes=1000-")),
+              QByteArray("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */1000\r\n"
+                         "Content-Length: 0\r\nConnection: close\r\n\r\n"));
+}
+
+TEST_F(FileServingTest, HeadSendsTheHeaderOnlyAndMissingOrEmptyFilesAre404)
+{
+    makeFile(QStringLiteral("a.ts"), randomBytes(1000, 2));
+    const QByteArray head = exchange(port, get("/a.ts", "bytes=0-99", "HEAD"));
+    EXPECT_EQ(head, QByteArray("HTTP/1.1 206 Partial Content\r\nContent-Type: video/mp2t\r\nAccept-Ranges: bytes\r\n"
+                               "Content-Length: 100\r\nContent-Range: bytes 0-99/1000\r\nConnection: close\r\n\r\n"));
+
+    makeFile(QStringLiteral("empty.ts"), QByteArray());
+    const QByteArray notFound("HTTP/1.1 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                              "Content-Length: 13\r\nConnection: close\r\n\r\n404 Not Found");
+    for (const QByteArray method : {"GET", "HEAD"}) {
+        EXPECT_EQ(exchange(port, get("/empty.ts", {}, method)), notFound) << method.constData();
+        EXPECT_EQ(exchange(port, get("/missing.ts", "bytes=0-1", method)), notFound) << method.constData();
+    }
+    // No path at all is treated as a missing file.
+    EXPECT_EQ(exchange(port, get("/")), notFound);
+    EXPECT_EQ(openHandles(folder.filePath(QStringLiteral("a.ts"))), 0);
+}
+
+TEST_F(FileServingTest, LargeFileArrivesWhole)
+{
+    const QByteArray content = randomBytes(3 * 1048576 + 17, 3);
+    const QString path = makeFile(QStringLiteral("big.ts"), content);
+    const auto response = fetch(get("/big.ts"));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->header("Content-Length"), QByteArray::number(content.size()));
+    EXPECT_TRUE(response->body == content);
+    EXPECT_EQ(openHandles(path), 0);
+}
+
+TEST_F(FileServingTest, GrowingFileIsServedUpToTheSizeAtRequestTime)
+{
+    const QByteArray first = randomBytes(1000, 4);
+    const QByteArray added = randomBytes(500, 5);
+    const QString path = makeFile(QStringLiteral("live.ts"), first);
+    EXPECT_EQ(fetch(get("/live.ts"))->body, first);
+    appendToFile(path, added);
+    const auto rest = fetch(get("/live.ts", "bytes=1000-"));
+    ASSERT_TRUE(rest);
+    EXPECT_EQ(rest->header("Content-Range"), QByteArray("bytes 1000-1499/1500"));
+    EXPECT_EQ(rest->body, added);
+}
+
+TEST_F(FileServingTest, ManyPlayersReadWhileTheFileGrows)
+{
+    // The players hold back their reading for a while; no stall bound may
+    // end their answers.
+    server.reset();
+    startServer(patientTiming());
+    const qsizetype initial = 4 * 1048576;
+    QByteArray content = randomBytes(initial, 6);
+    const QString path = makeFile(QStringLiteral("live.ts"), content);
+    const auto grow = [&](int round) {
+        const QByteArray more = randomBytes(100000, 100 + round);
+        appendToFile(path, more);
+        content += more;
+    };
+    struct Player
+    {
+        QByteArray range;
+        qint64 start;
+        std::unique_ptr<RawClient> client;
+    };
+    std::vector<Player> players;
+    for (const auto &[range, start] : {std::pair{QByteArray(), qint64(0)}, {QByteArray("bytes=1000000-"), 1000000},
+                                       {QByteArray("bytes=-3000000"), initial - 3000000}, {QByteArray(), 0}}) {
+        players.push_back({range, start, std::make_unique<RawClient>(port, RawClient::Reading::Stalled)});
+        players.back().client->send(get("/live.ts", range));
+    }
+    // Every answer has begun, and is held back by its reader, before the
+    // recorder appends; then the players read while it keeps appending.
+    for (const Player &player : players)
+        ASSERT_TRUE(testsupport::waitUntil([&] { return player.client->hasUnreadBytes(); }));
+    grow(0);
+    for (const Player &player : players)
+        player.client->resume();
+    for (int round = 1; round < 20; ++round) {
+        grow(round);
+        testsupport::spin(2ms);
+    }
+    for (const Player &player : players) {
+        ASSERT_TRUE(player.client->waitForClose());
+        const auto response = HTTPResponse::parse(player.client->received());
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->header("Content-Length"), QByteArray::number(initial - player.start));
+        EXPECT_TRUE(response->body == content.mid(player.start, initial - player.start))
+            << player.range.constData();
+    }
+    // Afterwards the added bytes are there for the next request.
+    const auto tail = fetch(get("/live.ts", "bytes=" + QByteArray::number(initial) + '-'));
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(tail->header("Content-Length"), QByteArray::number(20 * 100000));
+    EXPECT_TRUE(tail->body == content.mid(initial));
+    EXPECT_EQ(openHandles(path), 0);
+}
+
+TEST_F(FileServingTest, ReaderThatStopsOrLeavesReleasesTheFile)
+{
+    const QString path = makeFile(QStringLiteral("big.ts"), randomBytes(32 * 1048576, 7));
+
+    RawClient stalled(port, RawClient::Reading::Stalled);
+    stalled.send(get("/big.ts"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return openHandles(path) == 1; }));
+    // The client takes nothing more; the server gives up after the stall bound.
+    EXPECT_TRUE(waitForNoConnections());
+    EXPECT_EQ(openHandles(path), 0);
+
+    RawClient leaving(port);
+    leaving.send(get("/big.ts"));
+    ASSERT_TRUE(leaving.waitForBytes(2 * 1048576));
+    EXPECT_EQ(openHandles(path), 1);
+    leaving.close();
+    EXPECT_TRUE(waitForNoConnections());
+    EXPECT_EQ(openHandles(path), 0);
+}

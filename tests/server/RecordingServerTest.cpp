@@ -1,0 +1,141 @@
+#include "LocalAddress.h"
+#include "RecorderInfo.h"
+#include "ServerFixture.h"
+
+#include <QNetworkInterface>
+#include <QSignalSpy>
+#include <QTcpServer>
+
+namespace {
+
+QStringList capturedLog;
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    capturedLog.append(message);
+}
+
+// Collects the log lines written while it exists.
+struct LogCapture
+{
+    LogCapture()
+    {
+        capturedLog.clear();
+        previous = qInstallMessageHandler(captureMessage);
+    }
+    ~LogCapture() { qInstallMessageHandler(previous); }
+    QtMessageHandler previous;
+};
+
+RecordingServer::Configuration localConfiguration(quint16 port, RecordingManager *manager)
+{
+    RecordingServer::Configuration configuration;
+    configuration.address = QHostAddress(QHostAddress::LocalHost);
+    configuration.port = port;
+    configuration.manager = manager;
+    return configuration;
+}
+
+InterfaceAddress up(const char *name, const char *address)
+{
+    return {QString::fromLatin1(name), true, true, false, QString::fromLatin1(address)};
+}
+
+} // namespace
+
+using RecordingServerTest = ServerFixture;
+
+TEST_F(RecordingServerTest, StartingTwiceKeepsOneListener)
+{
+    start();
+    const quint16 first = server->serverPort();
+    server->start();
+    EXPECT_EQ(server->serverPort(), first);
+    EXPECT_FALSE(server->startError());
+    const auto response = HTTPResponse::parse(exchange(first, "GET /api/info HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->statusLine, QByteArray("HTTP/1.1 200 OK"));
+}
+
+TEST_F(RecordingServerTest, PortTakenIsReportedAndLogged)
+{
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost, 0));
+    const quint16 taken = occupant.serverPort();
+    RecordingServer blocked(localConfiguration(taken, nullptr));
+    QSignalSpy changed(&blocked, &RecordingServer::startErrorChanged);
+    {
+        LogCapture log;
+        blocked.start();
+        ASSERT_EQ(capturedLog.size(), 1);
+        EXPECT_TRUE(capturedLog.first().startsWith(QStringLiteral("[TivoluxRecorder] server failed: ")));
+    }
+    const QString description = capturedLog.first().mid(QStringLiteral("[TivoluxRecorder] server failed: ").size());
+    EXPECT_FALSE(description.isEmpty());
+    ASSERT_TRUE(blocked.startError());
+    EXPECT_EQ(*blocked.startError(), QStringLiteral("Port %1 is not available: ").arg(taken) + description);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(blocked.serverPort(), 0);
+
+    // The failed listener stays failed: no retry, no second log line.
+    occupant.close();
+    LogCapture log;
+    blocked.start();
+    EXPECT_TRUE(capturedLog.isEmpty());
+    EXPECT_EQ(blocked.serverPort(), 0);
+    EXPECT_EQ(changed.count(), 1);
+}
+
+TEST(LocalAddress, PrefersTheMachinesOwnNetwork)
+{
+    // A bridge listed first, an "en" interface second.
+    EXPECT_EQ(LocalAddress::choose({up("bridge100", "192.168.2.1"), up("en0", "192.168.1.20")}),
+              QStringLiteral("192.168.1.20"));
+    EXPECT_EQ(LocalAddress::choose({up("docker0", "172.17.0.1"), up("virbr0", "192.168.122.1"),
+                                    up("tun0", "10.8.0.2"), up("wlp2s0", "192.168.1.30"), up("eth0", "192.168.1.31")}),
+              QStringLiteral("192.168.1.30"));
+    // Unknown names come before virtual ones; among equals the system's order holds.
+    EXPECT_EQ(LocalAddress::choose({up("br-4f2a", "172.18.0.1"), up("bond0", "10.0.0.5"), up("team0", "10.0.0.6")}),
+              QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(LocalAddress::choose({up("wg0", "10.9.0.2"), up("veth1", "172.17.0.9")}), QStringLiteral("10.9.0.2"));
+
+    InterfaceAddress loopback = up("lo", "127.0.0.1");
+    loopback.isLoopback = true;
+    InterfaceAddress down = up("eth1", "192.168.5.5");
+    down.isUp = false;
+    InterfaceAddress ipv6 = up("eth0", "fe80::1");
+    ipv6.isIPv4 = false;
+    InterfaceAddress unconvertible = up("eth2", "");
+    unconvertible.numericHost.reset();
+    EXPECT_EQ(LocalAddress::choose({loopback}), std::nullopt);
+    EXPECT_EQ(LocalAddress::choose({}), std::nullopt);
+    EXPECT_EQ(LocalAddress::choose({loopback, down, ipv6, unconvertible, up("docker0", "172.17.0.1")}),
+              QStringLiteral("172.17.0.1"));
+}
+
+TEST(LocalAddress, ThisMachinesAddressIsAnIPv4AddressOfAnInterface)
+{
+    const auto address = RecordingServer::localIPv4Address();
+    if (!address)
+        GTEST_SKIP() << "no network interface besides loopback";
+    const QHostAddress parsed(*address);
+    EXPECT_EQ(parsed.protocol(), QAbstractSocket::IPv4Protocol);
+    EXPECT_FALSE(parsed.isLoopback());
+    EXPECT_TRUE(QNetworkInterface::allAddresses().contains(parsed));
+}
+
+TEST(RecorderInfo, ComputerNameComesFromThePrettyHostName)
+{
+    EXPECT_EQ(RecorderInfo::prettyHostName("ICON_NAME=computer\nPRETTY_HOSTNAME=\"Ann's \\\"Den\\\" PC\"\n"),
+              QStringLiteral("Ann's \"Den\" PC"));
+    EXPECT_EQ(RecorderInfo::prettyHostName("PRETTY_HOSTNAME='Living Room'"), QStringLiteral("Living Room"));
+    EXPECT_EQ(RecorderInfo::prettyHostName("PRETTY_HOSTNAME=Plain\\ Name"), QStringLiteral("Plain Name"));
+    EXPECT_EQ(RecorderInfo::prettyHostName("CHASSIS=desktop\n"), QString());
+
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("machine-info"));
+    testsupport::writeFile(path, "PRETTY_HOSTNAME=\"Study Mac\"\n");
+    EXPECT_EQ(RecorderInfo::hostComputerName(path), QStringLiteral("Study Mac"));
+    testsupport::writeFile(path, "PRETTY_HOSTNAME=\n");
+    EXPECT_FALSE(RecorderInfo::hostComputerName(path).isEmpty());
+}
