@@ -1,0 +1,17 @@
+# A Debian package of the installed files: `cpack -G DEB` in the build folder.
+set(CPACK_PACKAGE_NAME "tivolux-recorder")
+set(CPACK_PACKAGE_VENDOR "Tivolux")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Home recording server for the Tivolux TV app")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Records IPTV programmes scheduled from the Tivolux TV app: waits for a free\n provider connection, captures raw MPEG-TS and HLS streams into one file per\n programme and serves the recordings back over HTTP on port 8642.")
+set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
+set(CPACK_GENERATOR "DEB")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tivolux Recorder developers <dev@tivolux.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION "video")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd, policykit-1")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
