@@ -2,7 +2,10 @@
 #include "LogindSleepInhibitor.h"
 #include "LogindWakeNotifier.h"
 #include "RecordingManager.h"
+#include "SocketWakeHelperConnection.h"
+#include "SystemdHelperRegistration.h"
 #include "TerminationSignals.h"
+#include "WakeScheduler.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -40,6 +43,14 @@ int main(int argc, char **argv)
     environment.sleepInhibitor = std::make_shared<LogindSleepInhibitor>();
     environment.wakeNotifier = new LogindWakeNotifier(&app);
     RecordingManager::setSharedEnvironment(std::move(environment));
+
+    // The wake helper is registered with systemd and reached on its socket.
+    WakeScheduler::Environment wakeEnvironment;
+    wakeEnvironment.registration = std::make_shared<SystemdHelperRegistration>();
+    wakeEnvironment.connectToHelper = [](QObject *parent) -> WakeHelperConnection * {
+        return new SocketWakeHelperConnection(SocketWakeHelperConnection::defaultSocketPath(), parent);
+    };
+    WakeScheduler::setSharedEnvironment(std::move(wakeEnvironment));
 
     AppDelegate delegate(headless);
     TerminationSignals terminationSignals;

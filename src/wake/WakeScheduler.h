@@ -1,26 +1,113 @@
 #pragma once
 
+#include "HelperRegistration.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class WakeHelperConnection;
 
 inline constexpr char kWakeStateDidChangeNotification[] = "TivoluxRecorder.wakeStateDidChange";
 
 // Wake scheduling: with it on, the computer may sleep and is woken one minute
-// before each scheduled recording. Until the helper exists it is always off
-// and synchronisation does nothing.
+// before each scheduled recording by the privileged helper. The scheduler
+// turns the helper's registration on and off, reports whether it is on, and
+// keeps the wakes the helper was asked to hold in line with the scheduled
+// recordings, remembering them across launches in the settings. Lives on the
+// main thread.
 class WakeScheduler : public QObject
 {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    struct Timing
+    {
+        // How long an on/off reading is answered without asking the system.
+        std::chrono::milliseconds isOnCacheLifetime{30000};
+        // How long before a recording's start the computer is woken.
+        std::chrono::milliseconds wakeLead{60000};
+        // A wake is placed only when it lies more than this ahead.
+        std::chrono::milliseconds shortestAhead{30000};
+    };
 
+    // Opens a connection to the helper (owned by parent), or answers nothing
+    // when no connection can be made at all.
+    using HelperConnector = std::function<WakeHelperConnection *(QObject *parent)>;
+
+    // What the scheduler works with; without a registration the helper counts
+    // as not found, without a connector no connection can be made.
+    struct Environment
+    {
+        Timing timing;
+        std::shared_ptr<HelperRegistration> registration;
+        HelperConnector connectToHelper;
+        std::function<QDateTime()> now; // default: the system clock
+    };
+
+    WakeScheduler();
+    explicit WakeScheduler(Environment environment, QObject *parent = nullptr);
+    ~WakeScheduler() override;
+
+    // The process-wide instance, created on first access with the environment
+    // set before (the application sets the platform's pieces).
     static WakeScheduler &shared();
+    static void setSharedEnvironment(Environment environment);
 
-    bool isOn() const { return false; }
-    void sync(const QList<QDateTime> &startDates) { Q_UNUSED(startDates); }
+    // Whether wake scheduling is on, read from the registration at most once
+    // per cache lifetime.
+    bool isOn();
+    // Forgets the cached reading, so that the next isOn() asks the system
+    // (done whenever the main window becomes key).
+    void clearCachedIsOn() { m_cachedIsOn.reset(); }
+    // The registration state read afresh.
+    HelperRegistration::Status registrationStatus() const;
+    // The failure of the last attempt to turn wake scheduling on, if any.
+    std::optional<QString> lastError() const { return m_lastError; }
+    // Where the user allows the helper when it awaits approval.
+    QString approvalText() const;
+    // Whether a turnOn() or turnOff() is waiting for the system's answer;
+    // further requests are ignored meanwhile.
+    bool isChanging() const { return m_changing; }
+
+    // Asks the system to register the helper; wakeStateDidChange() follows
+    // when the system has answered.
+    void turnOn();
+    // Cancels every future wake still held, forgets the stored list and
+    // unregisters the helper; wakeStateDidChange() follows.
+    void turnOff();
+
+    // Brings the wakes in line with the start dates of the scheduled
+    // recordings.
+    void sync(const QList<QDateTime> &startDates);
 
 signals:
     void wakeStateDidChange();
+
+private:
+    struct CachedReading
+    {
+        bool value;
+        QDateTime at;
+    };
+
+    QDateTime now() const;
+    void finishTurnOn(const std::optional<QString> &failure);
+    void finishTurnOff();
+    void reconcile(const QSet<qint64> &desired);
+    void send(WakeHelperConnection &helper, const QSet<qint64> &toCancel, const QSet<qint64> &toSchedule);
+    WakeHelperConnection *helperProxy();
+
+    Environment m_environment;
+    QPointer<WakeHelperConnection> m_connection;
+    std::optional<QString> m_lastError;
+    std::optional<CachedReading> m_cachedIsOn;
+    bool m_changing = false;
 };

@@ -14,6 +14,10 @@ expected=(
   usr/share/icons/hicolor/scalable/apps/tivolux-recorder.svg
   usr/lib/systemd/user/tivolux-recorder.service
   usr/share/man/man1/tivolux-recorder.1
+  usr/libexec/tivolux-recorder-helper
+  usr/lib/systemd/system/tivolux-recorder-helper.service
+  usr/lib/systemd/system/tivolux-recorder-helper.socket
+  usr/share/polkit-1/rules.d/50-tivolux-recorder-helper.rules
 )
 status=0
 for f in "${expected[@]}"; do

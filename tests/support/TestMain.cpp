@@ -10,7 +10,9 @@ int main(int argc, char **argv)
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("TivoluxTests"));
-    QCoreApplication::setApplicationName(QStringLiteral("tivolux-tests"));
+    // Each test program keeps its own settings file, so that programs run
+    // side by side never clear each other's settings.
+    QCoreApplication::setApplicationName(QCoreApplication::applicationName() + QStringLiteral("-tests"));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,143 @@
+#include "SystemdHelperRegistration.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusReply>
+#include <QStringList>
+
+namespace {
+
+const QString kSystemdService = QStringLiteral("org.freedesktop.systemd1");
+const QString kSystemdPath = QStringLiteral("/org/freedesktop/systemd1");
+const QString kManagerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
+
+bool isAuthorisationRefusal(const QDBusError &error)
+{
+    return error.type() == QDBusError::AccessDenied
+        || error.name() == QLatin1String("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired");
+}
+
+// No unit file, or no systemd to ask: the helper cannot be found.
+bool meansNotFound(const QDBusError &error)
+{
+    return error.name() == QLatin1String("org.freedesktop.systemd1.NoSuchUnit")
+        || error.name() == QLatin1String("org.freedesktop.DBus.Error.FileNotFound")
+        || error.type() == QDBusError::ServiceUnknown
+        || error.type() == QDBusError::NoServer || error.type() == QDBusError::Disconnected;
+}
+
+} // namespace
+
+SystemdHelperRegistration::SystemdHelperRegistration()
+    : SystemdHelperRegistration(QDBusConnection::systemBus())
+{
+}
+
+SystemdHelperRegistration::SystemdHelperRegistration(const QDBusConnection &bus)
+    : SystemdHelperRegistration(bus, Timing{})
+{
+}
+
+SystemdHelperRegistration::SystemdHelperRegistration(const QDBusConnection &bus, Timing timing)
+    : m_bus(bus)
+    , m_timing(timing)
+{
+}
+
+QDBusMessage SystemdHelperRegistration::managerCall(const QString &method) const
+{
+    return QDBusMessage::createMethodCall(kSystemdService, kSystemdPath, kManagerInterface, method);
+}
+
+HelperRegistration::Status SystemdHelperRegistration::status()
+{
+    if (!m_bus.isConnected())
+        return Status::NotFound;
+    QDBusMessage call = managerCall(QStringLiteral("GetUnitFileState"));
+    call << QString::fromLatin1(kSocketUnit);
+    const QDBusReply<QString> reply = m_bus.call(call, QDBus::Block, int(m_timing.queryTimeout.count()));
+    if (!reply.isValid()) {
+        if (meansNotFound(reply.error()))
+            return Status::NotFound;
+        return m_awaitingApproval ? Status::RequiresApproval : Status::NotRegistered;
+    }
+    const QString state = reply.value();
+    if (state == QLatin1String("enabled") || state == QLatin1String("enabled-runtime")) {
+        m_awaitingApproval = false;
+        return Status::Enabled;
+    }
+    return m_awaitingApproval ? Status::RequiresApproval : Status::NotRegistered;
+}
+
+QString SystemdHelperRegistration::approvalText() const
+{
+    return QStringLiteral("Allow “Tivolux Recorder” when asked for an administrator’s password, or run "
+                          "“sudo systemctl enable --now %1”.")
+        .arg(QString::fromLatin1(kSocketUnit));
+}
+
+void SystemdHelperRegistration::callAuthorised(const QDBusMessage &call,
+                                               std::function<void(const QDBusError &error)> done)
+{
+    QDBusMessage message = call;
+    message.setInteractiveAuthorizationAllowed(true);
+    auto *watcher = new QDBusPendingCallWatcher(
+        m_bus.asyncCall(message, int(m_timing.authorisationTimeout.count())), &m_calls);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [watcher, done = std::move(done)] {
+                         watcher->deleteLater();
+                         done(watcher->isError() ? watcher->error() : QDBusError());
+                     });
+}
+
+void SystemdHelperRegistration::registerService(Completion completion)
+{
+    QDBusMessage enable = managerCall(QStringLiteral("EnableUnitFiles"));
+    enable << QStringList{QString::fromLatin1(kSocketUnit)} << false << false;
+    callAuthorised(enable, [this, completion = std::move(completion)](const QDBusError &error) {
+        if (error.isValid()) {
+            if (isAuthorisationRefusal(error))
+                m_awaitingApproval = true;
+            completion(error.message());
+            return;
+        }
+        m_awaitingApproval = false;
+        startSocket(completion);
+    });
+}
+
+void SystemdHelperRegistration::startSocket(Completion completion)
+{
+    QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
+    start << QString::fromLatin1(kSocketUnit) << QStringLiteral("replace");
+    callAuthorised(start, [completion = std::move(completion)](const QDBusError &error) {
+        completion(error.isValid() ? std::optional<QString>(error.message()) : std::nullopt);
+    });
+}
+
+void SystemdHelperRegistration::unregisterService(Completion completion)
+{
+    m_awaitingApproval = false;
+    QDBusMessage disable = managerCall(QStringLiteral("DisableUnitFiles"));
+    disable << QStringList{QString::fromLatin1(kSocketUnit)} << false;
+    callAuthorised(disable, [this, completion = std::move(completion)](const QDBusError &error) {
+        // Still enabled: stopping now would leave it dead until the next boot.
+        if (error.isValid()) {
+            completion(error.message());
+            return;
+        }
+        stopUnits(completion);
+    });
+}
+
+void SystemdHelperRegistration::stopUnits(Completion completion)
+{
+    QDBusMessage stopSocket = managerCall(QStringLiteral("StopUnit"));
+    stopSocket << QString::fromLatin1(kSocketUnit) << QStringLiteral("replace");
+    callAuthorised(stopSocket, [this, completion = std::move(completion)](const QDBusError &) {
+        QDBusMessage stopService = managerCall(QStringLiteral("StopUnit"));
+        stopService << QString::fromLatin1(kServiceUnit) << QStringLiteral("replace");
+        // Stopping failures change nothing about the registration.
+        callAuthorised(stopService, [completion](const QDBusError &) { completion(std::nullopt); });
+    });
+}

@@ -1,0 +1,208 @@
+#include "QtPrinters.h"
+#include "HelperProcess.h"
+
+#include <QDateTime>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// 2030-01-01 00:00:00 UTC, the helper's fake "now".
+constexpr qint64 kNow = 1893456000;
+constexpr qint64 kHour = 3600;
+constexpr qint64 kDay = 86400;
+
+const QString kSchedule = QStringLiteral("scheduleWakeAt");
+const QString kCancel = QStringLiteral("cancelWakeAt");
+
+QStringList fakeNow()
+{
+    return {QStringLiteral("--fake-now"), QString::number(kNow)};
+}
+
+TEST(HelperProcessTest, SchedulingRefusesThePastAndThirtyDaysAheadWithoutALogLine)
+{
+    HelperProcess helper;
+    ASSERT_TRUE(helper.start(fakeNow()));
+    HelperClient client(helper.socketPath());
+    ASSERT_TRUE(client.isConnected());
+
+    EXPECT_EQ(client.request(kSchedule, kNow + 30 * kDay - kHour), true);
+    EXPECT_EQ(client.request(kSchedule, kNow + 30 * kDay), false);
+    EXPECT_EQ(client.request(kSchedule, kNow - 1), false);
+    EXPECT_EQ(client.request(kSchedule, kNow), false);
+    EXPECT_EQ(client.request(kSchedule, kNow + 1), true);
+
+    EXPECT_EQ(helper.recordedCalls(), (QStringList{QStringLiteral("schedule 1896044400 -> 0"),
+                                                   QStringLiteral("schedule 1893456001 -> 0")}));
+    EXPECT_EQ(helper.logLines(),
+              (QStringList{QStringLiteral("[TivoluxRecorderHelper] schedule wake 2030-01-30 23:00:00 +0000: ok"),
+                           QStringLiteral("[TivoluxRecorderHelper] schedule wake 2030-01-01 00:00:01 +0000: ok")}));
+}
+
+TEST(HelperProcessTest, PowerManagerRefusalIsLoggedWithItsCode)
+{
+    HelperProcess helper;
+    ASSERT_TRUE(helper.start(fakeNow() + QStringList{QStringLiteral("--fake-refuse"), QString::number(kNow + kHour)}));
+    HelperClient client(helper.socketPath());
+
+    EXPECT_EQ(client.request(kSchedule, kNow + kHour), false);
+
+    EXPECT_EQ(helper.recordedCalls(), QStringList{QStringLiteral("schedule 1893459600 -> -22")});
+    EXPECT_EQ(helper.logLines(),
+              QStringList{QStringLiteral("[TivoluxRecorderHelper] schedule wake 2030-01-01 01:00:00 +0000: error -22")});
+}
+
+TEST(HelperProcessTest, CancelReachesThePowerManagerWhateverTheDate)
+{
+    HelperProcess helper;
+    ASSERT_TRUE(
+        helper.start(fakeNow() + QStringList{QStringLiteral("--fake-held"), QString::number(kNow - kHour)}));
+    HelperClient client(helper.socketPath());
+
+    EXPECT_EQ(client.request(kCancel, kNow - kHour), true);        // past, but held
+    EXPECT_EQ(client.request(kCancel, kNow + 40 * kDay), false);   // not held
+    EXPECT_EQ(client.request(kSchedule, kNow + 2 * kHour), true);
+    EXPECT_EQ(client.request(kCancel, kNow + 2 * kHour), true);
+
+    EXPECT_EQ(helper.recordedCalls(), (QStringList{QStringLiteral("cancel 1893452400 -> 0"),
+                                                   QStringLiteral("cancel 1896912000 -> -2"),
+                                                   QStringLiteral("schedule 1893463200 -> 0"),
+                                                   QStringLiteral("cancel 1893463200 -> 0")}));
+    EXPECT_EQ(helper.logLines().size(), 1); // the one schedule
+}
+
+TEST(HelperProcessTest, PeerRunningAnotherExecutableIsNotServed)
+{
+    HelperProcess helper;
+    // Only the helper's own program may connect; this test runs another.
+    ASSERT_TRUE(helper.start({QStringLiteral("--allowed-client"), HelperProcess::executable()}));
+    HelperClient client(helper.socketPath());
+
+    EXPECT_EQ(client.request(kSchedule, QDateTime::currentSecsSinceEpoch() + kHour), std::nullopt);
+    EXPECT_TRUE(client.closedByHelper());
+    EXPECT_TRUE(helper.recordedCalls().isEmpty());
+    EXPECT_TRUE(helper.logLines().isEmpty());
+}
+
+TEST(HelperProcessTest, MalformedOrOversizedRequestClosesOnlyItsConnection)
+{
+    HelperProcess helper;
+    ASSERT_TRUE(helper.start(fakeNow()));
+    const QList<QByteArray> badRequests{
+        "hello\n",
+        "{\"id\":1,\"method\":\"rebootNow\",\"date\":1893459600}\n",
+        "{\"id\":1.5,\"method\":\"scheduleWakeAt\",\"date\":1893459600}\n",
+        "{\"id\":1,\"method\":\"scheduleWakeAt\",\"date\":\"tomorrow\"}\n",
+        "[1,2,3]\n",
+        QByteArray(2000, 'x'),
+        "{\"id\":1,\"method\":\"scheduleWakeAt\",\"date\":1893459600," + QByteArray(1100, ' ') + "}\n",
+    };
+    for (const QByteArray &bad : badRequests) {
+        HelperClient client(helper.socketPath());
+        client.send(bad);
+        EXPECT_TRUE(client.closedByHelper()) << bad.left(60).toStdString();
+    }
+
+    HelperClient client(helper.socketPath());
+    // Two requests in one write are both answered, in order.
+    client.send("{\"id\":7,\"method\":\"scheduleWakeAt\",\"date\":1893459600}\n"
+                "{\"id\":8,\"method\":\"cancelWakeAt\",\"date\":1893459600}\n");
+    EXPECT_EQ(client.nextLine(), QByteArray("{\"id\":7,\"reply\":true}"));
+    EXPECT_EQ(client.nextLine(), QByteArray("{\"id\":8,\"reply\":true}"));
+    EXPECT_EQ(helper.recordedCalls(), (QStringList{QStringLiteral("schedule 1893459600 -> 0"),
+                                                   QStringLiteral("cancel 1893459600 -> 0")}));
+}
+
+// A listening Unix socket made the way the service manager makes one.
+int listeningSocket(const QString &path)
+{
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = path.toLocal8Bit();
+    if (descriptor < 0 || size_t(name.size()) >= sizeof address.sun_path)
+        return -1;
+    std::copy(name.cbegin(), name.cend(), address.sun_path);
+    if (::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(descriptor, 8) != 0) {
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+TEST(HelperProcessTest, HandedOverSocketServesOnlyTheInstalledApplication)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("activated.sock"));
+    const int descriptor = listeningSocket(path);
+    ASSERT_GE(descriptor, 0);
+
+    // As the service manager does: the socket as descriptor 3, named for the
+    // started process in LISTEN_FDS and LISTEN_PID (the shell's own process
+    // id, which the helper keeps through exec).
+    QProcess helper;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LISTEN_FDS"), QStringLiteral("1"));
+    helper.setProcessEnvironment(environment);
+    helper.setProgram(QStringLiteral("/bin/sh"));
+    helper.setArguments({QStringLiteral("-c"), QStringLiteral("export LISTEN_PID=$$; exec \"$0\""),
+                         HelperProcess::executable()});
+    // Runs in the child before exec; it must not touch the parent's memory.
+    helper.setChildProcessModifier([descriptor] { ::dup2(descriptor, 3); });
+    helper.start();
+    ASSERT_TRUE(helper.waitForStarted());
+    ::close(descriptor);
+
+    // This test program is not the installed application: the helper takes
+    // the connection and closes it unserved.
+    HelperClient client(path);
+    EXPECT_EQ(client.request(kSchedule, QDateTime::currentSecsSinceEpoch() + kHour), std::nullopt);
+    EXPECT_TRUE(client.closedByHelper());
+    EXPECT_EQ(helper.state(), QProcess::Running);
+    helper.kill();
+    helper.waitForFinished();
+}
+
+TEST(HelperProcessTest, TestOptionsAreRefusedOutsideTheTestMode)
+{
+    const auto exitCode = [](const QStringList &arguments, const QProcessEnvironment &environment) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(HelperProcess::executable(), arguments);
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        return process.exitCode();
+    };
+    const QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment activated = plain;
+    activated.insert(QStringLiteral("LISTEN_FDS"), QStringLiteral("1"));
+    activated.insert(QStringLiteral("LISTEN_PID"), QStringLiteral("1"));
+    const QString record = QStringLiteral("/nonexistent/record.txt");
+
+    // Handed a socket by the service manager, no option is accepted.
+    EXPECT_EQ(exitCode({QStringLiteral("--socket"), QStringLiteral("/nonexistent/helper.sock"),
+                        QStringLiteral("--fake-power-manager"), record},
+                       activated),
+              2);
+    EXPECT_EQ(exitCode({QStringLiteral("--allowed-client"), QStringLiteral("/bin/sh")}, activated), 2);
+    // The fake and the allowed client belong to the test socket only.
+    EXPECT_EQ(exitCode({QStringLiteral("--fake-power-manager"), record}, plain), 2);
+    EXPECT_EQ(exitCode({QStringLiteral("--allowed-client"), QStringLiteral("/bin/sh")}, plain), 2);
+    EXPECT_EQ(exitCode({QStringLiteral("--socket"), QStringLiteral("/nonexistent/helper.sock"),
+                        QStringLiteral("--fake-now"), QStringLiteral("0")},
+                       plain),
+              2);
+    EXPECT_EQ(exitCode({}, plain), 2);
+}
+
+} // namespace

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "WakeHelperConnection.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+// What the fake helper connections of one test were asked, in order.
+struct HelperCalls
+{
+    struct Call
+    {
+        QString method; // "schedule" or "cancel"
+        qint64 seconds;
+        bool operator==(const Call &other) const = default;
+    };
+
+    QList<Call> calls;
+    int connectionsMade = 0;
+    int invalidations = 0;
+    // The helper's verdict on a schedule request.
+    std::function<bool(qint64 seconds)> accepts = [](qint64) { return true; };
+    // Whether messages fail to reach the helper.
+    bool unreachable = false;
+
+    QList<qint64> seconds(const QString &method) const
+    {
+        QList<qint64> found;
+        for (const Call &call : calls) {
+            if (call.method == method)
+                found.append(call.seconds);
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+// A helper connection that records every message and answers at once.
+class FakeHelperConnection : public WakeHelperConnection
+{
+    Q_OBJECT
+
+public:
+    FakeHelperConnection(HelperCalls &log, QObject *parent) : WakeHelperConnection(parent), m_log(log)
+    {
+        ++m_log.connectionsMade;
+    }
+
+    void scheduleWakeAt(const QDateTime &date, Reply reply, ErrorHandler onError) override
+    {
+        const qint64 seconds = date.toSecsSinceEpoch();
+        m_log.calls.append({QStringLiteral("schedule"), seconds});
+        if (m_log.unreachable)
+            onError(QStringLiteral("no helper here"));
+        else
+            reply(m_log.accepts(seconds));
+    }
+
+    void cancelWakeAt(const QDateTime &date, Reply reply, ErrorHandler onError) override
+    {
+        m_log.calls.append({QStringLiteral("cancel"), date.toSecsSinceEpoch()});
+        if (m_log.unreachable)
+            onError(QStringLiteral("no helper here"));
+        else
+            reply(true);
+    }
+
+    void invalidate() override { ++m_log.invalidations; }
+
+    // The helper went away.
+    void breakDown()
+    {
+        emit invalidated();
+        deleteLater();
+    }
+
+private:
+    HelperCalls &m_log;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QSet>
+#include <QString>
+#include <QThread>
+#include <memory>
+
+// A stand-in for systemd's manager object (org.freedesktop.systemd1 at
+// /org/freedesktop/systemd1) on a given bus. It answers GetUnitFileState,
+// EnableUnitFiles, DisableUnitFiles, StartUnit, StopUnit and
+// StartTransientUnit from a small model of unit files and loaded units, and
+// records every call with its arguments written out as text. It serves
+// from a thread of its own, so that the test's thread may block on a call.
+class FakeSystemd
+{
+public:
+    struct Call
+    {
+        QString method;
+        QString arguments; // e.g. "tivolux.timer", "fail", [("WakeSystem", <true>)]
+        bool interactiveAuthorisation = false;
+    };
+
+    explicit FakeSystemd(const QString &busAddress);
+    ~FakeSystemd();
+
+    bool isServing() const;
+
+    // The unit file's state as GetUnitFileState answers it; a unit without
+    // a state has no unit file.
+    void setUnitFileState(const QString &unit, const QString &state);
+    QString unitFileState(const QString &unit) const;
+    bool isActive(const QString &unit) const;
+    // The next call of the method fails with this D-Bus error.
+    void failNext(const QString &method, const QString &errorName, const QString &message);
+
+    QList<Call> calls() const;
+    QList<Call> calls(const QString &method) const;
+
+private:
+    class Object;
+    friend class Object;
+
+    mutable QMutex m_mutex;
+    QHash<QString, QString> m_unitFiles;
+    QSet<QString> m_active;
+    QHash<QString, QPair<QString, QString>> m_failures;
+    QList<Call> m_calls;
+
+    QThread m_thread;
+    std::unique_ptr<Object> m_object;
+    QString m_connectionName;
+    bool m_serving = false;
+};

@@ -1,0 +1,139 @@
+#include "QtPrinters.h"
+#include "FakeSystemd.h"
+#include "PrivateBus.h"
+#include "SystemdHelperRegistration.h"
+#include "TestSupport.h"
+
+#include <QDBusConnection>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Status = HelperRegistration::Status;
+
+const QString kSocket = QString::fromLatin1(SystemdHelperRegistration::kSocketUnit);
+const QString kService = QString::fromLatin1(SystemdHelperRegistration::kServiceUnit);
+
+// The registration against a stand-in systemd on a bus of the test's own.
+class SystemdHelperRegistrationTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (bus.address().isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not available";
+        systemd = std::make_unique<FakeSystemd>(bus.address());
+        ASSERT_TRUE(systemd->isServing());
+        client = std::make_unique<SystemdHelperRegistration>(
+            QDBusConnection::connectToBus(bus.address(), QStringLiteral("registration-client")));
+    }
+    void TearDown() override
+    {
+        client.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("registration-client"));
+        systemd.reset();
+    }
+
+    // Runs a request and answers its failure text, or nothing on success.
+    std::optional<QString> run(const std::function<void(HelperRegistration::Completion)> &request)
+    {
+        bool done = false;
+        std::optional<QString> failure;
+        request([&](const std::optional<QString> &answer) {
+            failure = answer;
+            done = true;
+        });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return done; }));
+        return failure;
+    }
+
+    PrivateBus bus;
+    std::unique_ptr<FakeSystemd> systemd;
+    std::unique_ptr<SystemdHelperRegistration> client;
+};
+
+TEST_F(SystemdHelperRegistrationTest, StateFollowsTheSocketUnitFile)
+{
+    EXPECT_EQ(client->status(), Status::NotFound);
+    // A failure other than a refused authorisation awaits no approval.
+    EXPECT_EQ(run([&](auto done) { client->registerService(done); }),
+              QStringLiteral("Unit file %1 does not exist.").arg(kSocket));
+    EXPECT_EQ(client->status(), Status::NotFound);
+    systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
+    EXPECT_EQ(client->status(), Status::NotRegistered);
+    systemd->setUnitFileState(kSocket, QStringLiteral("enabled"));
+    EXPECT_EQ(client->status(), Status::Enabled);
+    EXPECT_EQ(systemd->calls(QStringLiteral("GetUnitFileState")).last().arguments,
+              QStringLiteral("\"%1\"").arg(kSocket));
+}
+
+TEST_F(SystemdHelperRegistrationTest, RegisteringEnablesAndStartsTheSocketWithAuthorisationAllowed)
+{
+    systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
+
+    EXPECT_EQ(run([&](auto done) { client->registerService(done); }), std::nullopt);
+
+    EXPECT_EQ(client->status(), Status::Enabled);
+    EXPECT_TRUE(systemd->isActive(kSocket));
+    const QList<FakeSystemd::Call> enable = systemd->calls(QStringLiteral("EnableUnitFiles"));
+    ASSERT_EQ(enable.size(), 1);
+    EXPECT_EQ(enable[0].arguments, QStringLiteral("[\"%1\"], false, false").arg(kSocket));
+    EXPECT_TRUE(enable[0].interactiveAuthorisation);
+    const QList<FakeSystemd::Call> start = systemd->calls(QStringLiteral("StartUnit"));
+    ASSERT_EQ(start.size(), 1);
+    EXPECT_EQ(start[0].arguments, QStringLiteral("\"%1\", \"replace\"").arg(kSocket));
+}
+
+TEST_F(SystemdHelperRegistrationTest, RefusedAuthorisationAwaitsApprovalUntilTheUnitIsEnabled)
+{
+    systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
+    systemd->failNext(QStringLiteral("EnableUnitFiles"), QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
+                      QStringLiteral("Access denied"));
+
+    EXPECT_EQ(run([&](auto done) { client->registerService(done); }), QStringLiteral("Access denied"));
+    EXPECT_EQ(client->status(), Status::RequiresApproval);
+    EXPECT_TRUE(systemd->calls(QStringLiteral("StartUnit")).isEmpty());
+
+    // An administrator enables it by hand.
+    systemd->setUnitFileState(kSocket, QStringLiteral("enabled"));
+    EXPECT_EQ(client->status(), Status::Enabled);
+    systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
+    EXPECT_EQ(client->status(), Status::NotRegistered);
+}
+
+TEST_F(SystemdHelperRegistrationTest, UnregisteringDisablesThenStopsSocketAndService)
+{
+    systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
+    run([&](auto done) { client->registerService(done); });
+
+    EXPECT_EQ(run([&](auto done) { client->unregisterService(done); }), std::nullopt);
+
+    EXPECT_EQ(client->status(), Status::NotRegistered);
+    EXPECT_FALSE(systemd->isActive(kSocket));
+    QStringList order;
+    for (const FakeSystemd::Call &call : systemd->calls()) {
+        if (call.method != QLatin1String("GetUnitFileState"))
+            order.append(call.method + QLatin1Char(' ') + call.arguments);
+    }
+    EXPECT_EQ(order, (QStringList{QStringLiteral("EnableUnitFiles [\"%1\"], false, false").arg(kSocket),
+                                  QStringLiteral("StartUnit \"%1\", \"replace\"").arg(kSocket),
+                                  QStringLiteral("DisableUnitFiles [\"%1\"], false").arg(kSocket),
+                                  QStringLiteral("StopUnit \"%1\", \"replace\"").arg(kSocket),
+                                  QStringLiteral("StopUnit \"%1\", \"replace\"").arg(kService)}));
+}
+
+TEST_F(SystemdHelperRegistrationTest, RefusedDisablingLeavesTheHelperRunning)
+{
+    systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
+    run([&](auto done) { client->registerService(done); });
+    systemd->failNext(QStringLiteral("DisableUnitFiles"), QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
+                      QStringLiteral("Access denied"));
+
+    EXPECT_EQ(run([&](auto done) { client->unregisterService(done); }), QStringLiteral("Access denied"));
+
+    EXPECT_EQ(client->status(), Status::Enabled);
+    EXPECT_TRUE(systemd->isActive(kSocket));
+    EXPECT_TRUE(systemd->calls(QStringLiteral("StopUnit")).isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,154 @@
+#include "QtPrinters.h"
+#include "FakeRegistration.h"
+#include "HelperProcess.h"
+#include "LogCapture.h"
+#include "OwnSettings.h"
+#include "RecordingManager.h"
+#include "RecordingsFolder.h"
+#include "ScheduledWakesSetting.h"
+#include "SocketWakeHelperConnection.h"
+#include "TestSupport.h"
+#include "WakeScheduler.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Status = HelperRegistration::Status;
+
+// The recording manager hands its scheduled starts to a wake scheduler that
+// reaches the real helper program (with the fake power manager) over its
+// socket.
+class WakeHelperIntegrationTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        useOwnSettings();
+        testsupport::clearSettings();
+        ASSERT_TRUE(folder.isValid());
+        QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder.path());
+        ASSERT_TRUE(helper.start({}));
+        registration->state = Status::NotRegistered;
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        scheduler.reset();
+        testsupport::clearSettings();
+    }
+
+    // A fresh scheduler and manager, as after a launch.
+    RecordingManager &launch()
+    {
+        manager.reset();
+        scheduler.reset();
+        WakeScheduler::Environment environment;
+        environment.registration = registration;
+        const QString socketPath = helper.socketPath();
+        environment.connectToHelper = [socketPath](QObject *parent) -> WakeHelperConnection * {
+            return new SocketWakeHelperConnection(socketPath, parent);
+        };
+        scheduler = std::make_unique<WakeScheduler>(std::move(environment));
+        RecordingManager::Environment managerEnvironment;
+        managerEnvironment.wakeScheduler = scheduler.get();
+        manager = std::make_unique<RecordingManager>(std::move(managerEnvironment));
+        // What the main window does when the wake state changes.
+        QObject::connect(scheduler.get(), &WakeScheduler::wakeStateDidChange, manager.get(),
+                         &RecordingManager::syncWakes);
+        return *manager;
+    }
+
+    QUuid schedule(const QDateTime &start)
+    {
+        RecordingRequest request;
+        request.title = QStringLiteral("Night Film");
+        request.channelName = QStringLiteral("Channel One");
+        request.channelID = QStringLiteral("ch-") + QString::number(start.toSecsSinceEpoch());
+        request.streamURL = QStringLiteral("http://127.0.0.1:9/live.ts");
+        request.programStart = start;
+        request.programEnd = start.addSecs(3600);
+        const auto result = manager->schedule(request);
+        const auto *recording = std::get_if<Recording>(&result);
+        return recording ? recording->id : QUuid();
+    }
+
+    bool recordedCallsBecome(const QStringList &expected)
+    {
+        return testsupport::waitUntil([&] { return helper.recordedCalls() == expected; });
+    }
+
+    static QString line(const QString &call, const QDateTime &start)
+    {
+        return QStringLiteral("%1 %2 -> 0").arg(call).arg(start.toSecsSinceEpoch() - 60);
+    }
+
+    QTemporaryDir folder;
+    HelperProcess helper;
+    std::shared_ptr<FakeRegistration> registration = std::make_shared<FakeRegistration>();
+    std::unique_ptr<WakeScheduler> scheduler;
+    std::unique_ptr<RecordingManager> manager;
+};
+
+TEST_F(WakeHelperIntegrationTest, WakesFollowTheScheduledRecordingsAcrossLaunchesUntilTurnedOff)
+{
+    const QDateTime base = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
+    const QDateTime first = base.addSecs(600);
+    const QDateTime second = base.addSecs(1200);
+    launch();
+    const QUuid firstID = schedule(first);
+    schedule(second);
+    testsupport::spin(std::chrono::milliseconds(100));
+    EXPECT_TRUE(helper.recordedCalls().isEmpty()); // off: nothing is placed
+
+    scheduler->turnOn();
+    ASSERT_TRUE(scheduler->isOn());
+    QStringList expected{line(QStringLiteral("schedule"), first), line(QStringLiteral("schedule"), second)};
+    std::sort(expected.begin(), expected.end());
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        QStringList calls = helper.recordedCalls();
+        std::sort(calls.begin(), calls.end());
+        return calls == expected;
+    }));
+
+    manager->stop(firstID); // withdrawn before it started
+    expected = helper.recordedCalls() + QStringList{line(QStringLiteral("cancel"), first)};
+    ASSERT_TRUE(recordedCallsBecome(expected));
+
+    // The next launch with the same recordings sends nothing.
+    launch();
+    testsupport::spin(std::chrono::milliseconds(300));
+    EXPECT_EQ(helper.recordedCalls(), expected);
+    EXPECT_EQ(ScheduledWakesSetting::read(), QSet<qint64>{(second.toSecsSinceEpoch() - 60) * 1000});
+
+    scheduler->turnOff();
+    expected.append(line(QStringLiteral("cancel"), second));
+    EXPECT_TRUE(recordedCallsBecome(expected));
+    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
+    EXPECT_EQ(registration->unregisterRequests, 1);
+    EXPECT_EQ(helper.logLines().size(), 2); // one line per wake placed
+}
+
+TEST_F(WakeHelperIntegrationTest, WakeBeyondThirtyDaysIsRefusedLoggedOnceAndNotAskedAgain)
+{
+    registration->state = Status::Enabled;
+    launch();
+    LogCapture log;
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 31 * 86400, Qt::UTC);
+    const QString wakeText = start.addSecs(-60).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss '+0000'"));
+
+    schedule(start);
+    const QString refused = QStringLiteral("[TivoluxRecorder] helper refused wake at ") + wakeText;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return log.all().contains(refused); }));
+    manager->syncWakes();
+    launch();
+    testsupport::spin(std::chrono::milliseconds(200));
+
+    EXPECT_EQ(log.all(), QStringList{refused});
+    EXPECT_TRUE(helper.recordedCalls().isEmpty()); // refused before the power manager
+    EXPECT_TRUE(helper.logLines().isEmpty());
+}
+
+} // namespace

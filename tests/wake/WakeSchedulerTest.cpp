@@ -1,0 +1,313 @@
+#include "QtPrinters.h"
+#include "FakeHelperConnection.h"
+#include "FakeRegistration.h"
+#include "LogCapture.h"
+#include "OwnSettings.h"
+#include "ScheduledWakesSetting.h"
+#include "TestSupport.h"
+#include "WakeScheduler.h"
+
+#include <QPointer>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Status = HelperRegistration::Status;
+
+// 2030-01-01 00:00:00 UTC, the fixed "now" of these tests.
+constexpr qint64 kNow = 1893456000;
+constexpr qint64 kDay = 86400;
+
+QSet<qint64> msecs(std::initializer_list<qint64> seconds)
+{
+    QSet<qint64> set;
+    for (const qint64 s : seconds)
+        set.insert(s * 1000);
+    return set;
+}
+
+QDateTime at(double secondsAfterNow)
+{
+    return QDateTime::fromMSecsSinceEpoch(kNow * 1000 + qint64(secondsAfterNow * 1000), Qt::UTC);
+}
+
+class WakeSchedulerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        useOwnSettings();
+        testsupport::clearSettings();
+    }
+    void TearDown() override
+    {
+        scheduler.reset();
+        testsupport::clearSettings();
+    }
+
+    WakeScheduler &makeScheduler()
+    {
+        scheduler.reset();
+        WakeScheduler::Environment environment;
+        environment.registration = registration;
+        environment.connectToHelper = [this](QObject *parent) -> WakeHelperConnection * {
+            if (!helperAvailable)
+                return nullptr;
+            auto *connection = new FakeHelperConnection(helper, parent);
+            lastConnection = connection;
+            return connection;
+        };
+        environment.now = [this] { return clock; };
+        scheduler = std::make_unique<WakeScheduler>(std::move(environment));
+        return *scheduler;
+    }
+
+    QDateTime clock = QDateTime::fromSecsSinceEpoch(kNow, Qt::UTC);
+    std::shared_ptr<FakeRegistration> registration = std::make_shared<FakeRegistration>();
+    HelperCalls helper;
+    bool helperAvailable = true;
+    QPointer<FakeHelperConnection> lastConnection;
+    std::unique_ptr<WakeScheduler> scheduler;
+};
+
+TEST_F(WakeSchedulerTest, WakeLiesOneMinuteBeforeTheStartAndMoreThanThirtySecondsAhead)
+{
+    registration->state = Status::Enabled;
+    WakeScheduler &wakes = makeScheduler();
+
+    wakes.sync({at(90)}); // its wake would lie exactly 30 s ahead
+    EXPECT_TRUE(helper.calls.isEmpty());
+    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
+
+    wakes.sync({at(91)});
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), QList<qint64>{kNow + 31});
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 31}));
+}
+
+TEST_F(WakeSchedulerTest, EqualStartsCollapseAndWakesRoundToTheNearestSecond)
+{
+    registration->state = Status::Enabled;
+    makeScheduler().sync({at(100.5), at(100.5), at(200.4), at(300.6), at(400)});
+
+    const QList<qint64> expected{kNow + 41, kNow + 140, kNow + 241, kNow + 340};
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), expected);
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 41, kNow + 140, kNow + 241, kNow + 340}));
+}
+
+TEST_F(WakeSchedulerTest, OffWithScheduledRecordingsLeavesEverythingAsItWas)
+{
+    ScheduledWakesSetting::write(msecs({kNow + 500}));
+    for (const Status state : {Status::NotRegistered, Status::RequiresApproval, Status::NotFound}) {
+        registration->state = state;
+        makeScheduler().sync({at(1000)});
+        EXPECT_EQ(helper.connectionsMade, 0);
+        EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 500}));
+    }
+}
+
+TEST_F(WakeSchedulerTest, OffWithoutScheduledRecordingsEmptiesTheStoredListSilently)
+{
+    registration->state = Status::NotRegistered;
+    ScheduledWakesSetting::write(msecs({kNow - 100, kNow + 500}));
+
+    makeScheduler().sync({});
+
+    EXPECT_EQ(helper.connectionsMade, 0);
+    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
+    EXPECT_TRUE(QSettings().contains(QLatin1String(ScheduledWakesSetting::kKey)));
+}
+
+TEST_F(WakeSchedulerTest, TurningOffCancelsFutureWakesThenStoresEmptyThenUnregisters)
+{
+    registration->state = Status::Enabled;
+    ScheduledWakesSetting::write(msecs({kNow - 10, kNow + 100, kNow + 200, kNow + 300}));
+    WakeScheduler &wakes = makeScheduler();
+    wakes.sync({at(160), at(260), at(360)}); // the same wakes: nothing to send
+    ASSERT_TRUE(helper.calls.isEmpty());
+    wakes.sync({at(160), at(260), at(360), at(460)});
+    ASSERT_EQ(helper.calls.size(), 1);
+
+    QList<HelperCalls::Call> callsAtUnregister;
+    QSet<qint64> storedAtUnregister{-1};
+    int invalidationsAtUnregister = -1;
+    registration->onUnregister = [&] {
+        callsAtUnregister = helper.calls;
+        storedAtUnregister = ScheduledWakesSetting::read();
+        invalidationsAtUnregister = helper.invalidations;
+    };
+    int notifications = 0;
+    QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
+
+    wakes.turnOff();
+
+    const QList<qint64> cancelled{kNow + 100, kNow + 200, kNow + 300, kNow + 400};
+    EXPECT_EQ(helper.seconds(QStringLiteral("cancel")), cancelled);
+    EXPECT_EQ(callsAtUnregister, helper.calls);
+    EXPECT_TRUE(storedAtUnregister.isEmpty());
+    EXPECT_EQ(invalidationsAtUnregister, 1);
+    EXPECT_EQ(registration->unregisterRequests, 1);
+    EXPECT_EQ(notifications, 1);
+    EXPECT_FALSE(wakes.isOn());
+}
+
+TEST_F(WakeSchedulerTest, RelaunchSendsOnlyWhatChanged)
+{
+    registration->state = Status::Enabled;
+    makeScheduler().sync({at(600), at(1200)});
+    ASSERT_EQ(helper.calls.size(), 2);
+
+    // A new process with the same scheduled recordings.
+    makeScheduler().sync({at(600), at(1200)});
+    EXPECT_EQ(helper.calls.size(), 2);
+    EXPECT_EQ(helper.connectionsMade, 1);
+
+    // And one whose second recording is gone: its wake is cancelled.
+    makeScheduler().sync({at(600)});
+    ASSERT_EQ(helper.calls.size(), 3);
+    EXPECT_EQ(helper.calls.last(), (HelperCalls::Call{QStringLiteral("cancel"), kNow + 1140}));
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 540}));
+}
+
+TEST_F(WakeSchedulerTest, PastStoredWakesAreDroppedWithoutBeingCancelled)
+{
+    registration->state = Status::Enabled;
+    ScheduledWakesSetting::write(msecs({kNow - 5, kNow, kNow + 100}));
+
+    makeScheduler().sync({at(160)});
+
+    EXPECT_TRUE(helper.calls.isEmpty());
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 100}));
+}
+
+TEST_F(WakeSchedulerTest, RefusedWakeIsLoggedOnceAndNotAskedForAgain)
+{
+    registration->state = Status::Enabled;
+    helper.accepts = [](qint64 seconds) { return seconds < kNow + 30 * kDay; };
+    WakeScheduler &wakes = makeScheduler();
+    LogCapture log;
+
+    wakes.sync({at(40 * kDay + 60), at(3600)});
+    wakes.sync({at(40 * kDay + 60), at(3600)});
+
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), (QList<qint64>{kNow + 3540, kNow + 40 * kDay}));
+    EXPECT_EQ(log.all(),
+              QStringList{QStringLiteral("[TivoluxRecorder] helper refused wake at 2030-02-10 00:00:00 +0000")});
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 3540, kNow + 40 * kDay}));
+}
+
+TEST_F(WakeSchedulerTest, UnreachableHelperIsLoggedPerMessageAndReconnectedAfterInvalidation)
+{
+    registration->state = Status::Enabled;
+    helper.unreachable = true;
+    WakeScheduler &wakes = makeScheduler();
+    LogCapture log;
+
+    wakes.sync({at(600), at(1200)});
+    EXPECT_EQ(log.all(), QStringList(2, QStringLiteral("[TivoluxRecorder] wake helper unavailable: no helper here")));
+    // What was asked for is stored: the failed wakes are not sent again.
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 540, kNow + 1140}));
+    wakes.sync({at(600), at(1200)});
+    EXPECT_EQ(helper.calls.size(), 2);
+
+    ASSERT_TRUE(lastConnection);
+    lastConnection->breakDown();
+    testsupport::spin(std::chrono::milliseconds(20));
+    helper.unreachable = false;
+    wakes.sync({at(600), at(1200), at(1800)});
+    EXPECT_EQ(helper.connectionsMade, 2);
+    EXPECT_EQ(helper.calls.last(), (HelperCalls::Call{QStringLiteral("schedule"), kNow + 1740}));
+}
+
+TEST_F(WakeSchedulerTest, WithoutAConnectionTheStoredListEmptiesSoEveryWakeIsAskedForAgain)
+{
+    registration->state = Status::Enabled;
+    ScheduledWakesSetting::write(msecs({kNow + 540}));
+    helperAvailable = false;
+    WakeScheduler &wakes = makeScheduler();
+
+    wakes.sync({at(600), at(1200)});
+    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
+
+    helperAvailable = true;
+    wakes.sync({at(600), at(1200)});
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), (QList<qint64>{kNow + 540, kNow + 1140}));
+}
+
+TEST_F(WakeSchedulerTest, IsOnAsksTheRegistrationAtMostEveryThirtySeconds)
+{
+    registration->state = Status::Enabled;
+    WakeScheduler &wakes = makeScheduler();
+
+    EXPECT_TRUE(wakes.isOn());
+    registration->state = Status::NotRegistered;
+    clock = clock.addMSecs(29999);
+    EXPECT_TRUE(wakes.isOn());
+    EXPECT_EQ(registration->statusReads, 1);
+
+    clock = clock.addMSecs(1);
+    EXPECT_FALSE(wakes.isOn());
+    EXPECT_EQ(registration->statusReads, 2);
+
+    // The main window became key: the next reading asks again.
+    registration->state = Status::Enabled;
+    wakes.clearCachedIsOn();
+    EXPECT_TRUE(wakes.isOn());
+    // A clock set back does not keep an old reading alive.
+    registration->state = Status::NotRegistered;
+    clock = clock.addSecs(-3600);
+    EXPECT_FALSE(wakes.isOn());
+    EXPECT_EQ(registration->statusReads, 4);
+}
+
+TEST_F(WakeSchedulerTest, TurningOnReportsFailuresExceptAPendingApproval)
+{
+    WakeScheduler &wakes = makeScheduler();
+    int notifications = 0;
+    QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
+    EXPECT_FALSE(wakes.isOn());
+
+    registration->stateAfterRegister = Status::NotRegistered;
+    registration->registerFailure = QStringLiteral("Access denied");
+    wakes.turnOn();
+    EXPECT_EQ(wakes.lastError(), QStringLiteral("Access denied"));
+    EXPECT_EQ(registration->settingsOpened, 0);
+
+    registration->stateAfterRegister = Status::RequiresApproval;
+    wakes.turnOn();
+    EXPECT_EQ(wakes.lastError(), std::nullopt);
+    EXPECT_EQ(registration->settingsOpened, 1);
+    EXPECT_EQ(wakes.approvalText(), QStringLiteral("Allow it over there."));
+
+    registration->stateAfterRegister = Status::Enabled;
+    registration->registerFailure.reset();
+    wakes.turnOn();
+    EXPECT_EQ(wakes.lastError(), std::nullopt);
+    // The cached "off" was dropped by turning on.
+    EXPECT_TRUE(wakes.isOn());
+    EXPECT_EQ(notifications, 3);
+}
+
+TEST_F(WakeSchedulerTest, RequestsWhileTheSystemIsAskedAreIgnored)
+{
+    registration->deferAnswers = true;
+    WakeScheduler &wakes = makeScheduler();
+    int notifications = 0;
+    QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
+
+    wakes.turnOn();
+    EXPECT_TRUE(wakes.isChanging());
+    EXPECT_FALSE(wakes.isOn()); // read before the system answered
+    wakes.turnOn();
+    wakes.turnOff();
+    EXPECT_EQ(registration->registerRequests, 1);
+    EXPECT_EQ(registration->unregisterRequests, 0);
+    EXPECT_EQ(notifications, 0);
+
+    registration->answerPending();
+    EXPECT_FALSE(wakes.isChanging());
+    EXPECT_EQ(notifications, 1);
+    EXPECT_TRUE(wakes.isOn());
+}
+
+} // namespace
