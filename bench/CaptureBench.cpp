@@ -1,6 +1,7 @@
 // Captures a long stream served at full speed from 127.0.0.1 with a
-// StreamRecorder, then fetches the same stream with curl, and prints the CPU
-// time and memory of both per GiB.
+// StreamRecorder, then the same bytes as an HLS playlist of 2-second segments
+// (a finished playlist, fetched as fast as the server sends), then fetches the
+// stream with curl, and prints the CPU time and memory of each per GiB.
 //
 //   capture-bench [GiB to capture, default 4] [folder for the files, default /tmp]
 //
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,6 +39,8 @@
 namespace {
 
 constexpr qint64 kGiB = 1024LL * 1024 * 1024;
+// Two seconds of an 8 Mbit/s channel.
+constexpr qint64 kSegmentBytes = 2'000'000;
 constexpr double kMiB = 1024.0 * 1024.0;
 
 struct Figures
@@ -71,15 +75,41 @@ bool sendAll(int socket, const char *data, size_t length)
     return true;
 }
 
-// Answers every connection with `length` bytes of a live stream (no length
-// header; the end of the body is the end of the connection), as fast as the
-// client takes them.
+// Sends `length` bytes of the endless repetition of the pattern, from `offset` on.
+bool sendPattern(int socket, const std::vector<char> &pattern, qint64 offset, qint64 length)
+{
+    const qint64 size = qint64(pattern.size());
+    while (length > 0) {
+        const qint64 start = offset % size;
+        const qint64 piece = std::min(length, size - start);
+        if (!sendAll(socket, pattern.data() + start, size_t(piece)))
+            return false;
+        offset += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+// The finished playlist that lists the stream's `length` bytes as segments.
+std::string hlsPlaylist(qint64 length)
+{
+    std::string text = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n";
+    for (qint64 i = 0; i * kSegmentBytes < length; ++i)
+        text += "#EXTINF:2.0,\nseg" + std::to_string(i) + ".ts\n";
+    return text + "#EXT-X-ENDLIST\n";
+}
+
+// Answers "/hls/index.m3u8" with the playlist, "/hls/segN.ts" with the N-th
+// segment of the stream, and any other path with `length` bytes of a live
+// stream (no length header; the end of the body is the end of the
+// connection), as fast as the client takes them.
 [[noreturn]] void serve(int listener, qint64 length)
 {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     std::vector<char> pattern(4 << 20);
     for (size_t i = 0; i < pattern.size(); ++i)
         pattern[i] = i % 188 == 0 ? char(0x47) : char((i * 2654435761U) >> 13);
+    const std::string playlist = hlsPlaylist(length);
     for (;;) {
         const int client = accept(listener, nullptr, nullptr);
         if (client < 0)
@@ -92,12 +122,25 @@ bool sendAll(int socket, const char *data, size_t length)
                 break;
             head.append(buffer, size_t(got));
         }
-        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: video/mp2t\r\nConnection: close\r\n\r\n";
-        bool open = sendAll(client, answer.data(), answer.size());
-        for (qint64 left = length; open && left > 0;) {
-            const size_t piece = size_t(std::min<qint64>(left, qint64(pattern.size())));
-            open = sendAll(client, pattern.data(), piece);
-            left -= qint64(piece);
+        const size_t pathStart = head.find(' ') + 1;
+        const std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
+        const auto answer = [](const char *type, qint64 size) {
+            return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + type + "\r\nContent-Length: "
+                 + std::to_string(size) + "\r\nConnection: close\r\n\r\n";
+        };
+        if (path == "/hls/index.m3u8") {
+            const std::string text = answer("application/vnd.apple.mpegurl", qint64(playlist.size())) + playlist;
+            sendAll(client, text.data(), text.size());
+        } else if (path.rfind("/hls/seg", 0) == 0) {
+            const qint64 offset = std::atoll(path.c_str() + 8) * kSegmentBytes;
+            const qint64 size = std::clamp<qint64>(length - offset, 0, kSegmentBytes);
+            const std::string text = answer("video/mp2t", size);
+            if (sendAll(client, text.data(), text.size()))
+                sendPattern(client, pattern, offset, size);
+        } else {
+            const std::string text = "HTTP/1.1 200 OK\r\nContent-Type: video/mp2t\r\nConnection: close\r\n\r\n";
+            if (sendAll(client, text.data(), text.size()))
+                sendPattern(client, pattern, 0, length);
         }
         close(client);
     }
@@ -259,20 +302,26 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir folder(QString::fromLocal8Bit(argc > 2 ? argv[2] : "/tmp") + QStringLiteral("/capture-bench-XXXXXX"));
     const QUrl source(QStringLiteral("http://127.0.0.1:%1/live/bench/1.ts").arg(port));
+    const QUrl playlist(QStringLiteral("http://127.0.0.1:%1/hls/index.m3u8").arg(port));
     const QString recorded = folder.filePath(QStringLiteral("recorder.ts"));
+    const QString recordedHLS = folder.filePath(QStringLiteral("recorder-hls.ts"));
     const QString fetched = folder.filePath(QStringLiteral("curl.ts"));
 
     printf("baseline RSS before capture: %.1f MiB\n", statusMiB("VmRSS:"));
     MemorySamples memory;
     const double heapBefore = heapInUseMiB();
     const Figures recorder = runRecorder(source, recorded, length, &memory);
+    MemorySamples hlsMemory;
+    const Figures hls = runRecorder(playlist, recordedHLS, length, &hlsMemory);
     const Figures curl = runCurl(source, fetched);
     const bool identical = recorder.bytes == length && sameContent(recorded, fetched);
+    const bool identicalHLS = hls.bytes == length && sameContent(recordedHLS, fetched);
 
     kill(server, SIGTERM);
     waitpid(server, nullptr, 0);
 
     print("recorder", recorder);
+    print("hls", hls);
     print("curl", curl);
     printf("recorder RSS after each eighth of the stream:");
     for (double rss : memory.rssAtEighths)
@@ -284,6 +333,9 @@ int main(int argc, char **argv)
     printf(" MiB; highest sample %.1f MiB\n", memory.peakHeap);
     printf("CPU per GiB, recorder / curl: %.2f\n",
            (recorder.cpuSeconds / double(recorder.bytes)) / (curl.cpuSeconds / double(curl.bytes)));
-    printf("files identical: %s\n", identical ? "yes" : "NO");
-    return identical ? 0 : 1;
+    printf("CPU per GiB, HLS (%.1f MB segments) / direct: %.2f; HLS highest heap sample %.1f MiB\n",
+           double(kSegmentBytes) / 1e6, (hls.cpuSeconds / double(hls.bytes)) / (recorder.cpuSeconds / double(recorder.bytes)),
+           hlsMemory.peakHeap);
+    printf("files identical: direct %s, HLS %s\n", identical ? "yes" : "NO", identicalHLS ? "yes" : "NO");
+    return identical && identicalHLS ? 0 : 1;
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "SegmentByteRange.h"
+
 #include <QList>
 #include <QUrl>
+#include <optional>
 
 inline constexpr double kDefaultTargetDuration = 6.0;
 
@@ -12,6 +15,9 @@ struct MediaPlaylist
     qint64 mediaSequence = 0;
     double targetDuration = kDefaultTargetDuration;
     QList<QUrl> segments;
+    // One entry per segment: the part of its resource that the segment is,
+    // or none when it is the whole resource.
+    QList<std::optional<SegmentByteRange>> byteRanges;
     bool endList = false;
 
     // The sequence number of the segment at the index. Playlists read by

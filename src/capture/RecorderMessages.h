@@ -48,9 +48,36 @@ inline QString unsupportedAddress()
     return QStringLiteral("Only http and https stream addresses can be recorded.");
 }
 
-inline QString hlsUnavailable()
+inline QString noPlayableVariant()
 {
-    return QStringLiteral("HLS streams cannot be recorded yet.");
+    return QStringLiteral("The HLS playlist has no playable variant.");
+}
+
+// A size limit in the unit that shows it exactly.
+inline QString sizeText(qint64 bytes)
+{
+    constexpr qint64 mebibyte = 1024 * 1024;
+    if (bytes >= mebibyte && bytes % mebibyte == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / mebibyte);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+inline QString oversizedSegment(qint64 limit)
+{
+    return QStringLiteral("The provider sent an HLS segment larger than %1, which was not recorded.")
+        .arg(sizeText(limit));
+}
+
+inline QString oversizedPlaylist(qint64 limit)
+{
+    return QStringLiteral("The provider sent an HLS playlist larger than %1.").arg(sizeText(limit));
+}
+
+// A segment listed as a byte range of a larger resource whose bytes did not
+// all arrive.
+inline QString incompleteRange()
+{
+    return QStringLiteral("The provider did not send the part of a segment that the playlist lists.");
 }
 
 } // namespace RecorderMessages

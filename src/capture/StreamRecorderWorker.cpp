@@ -1,5 +1,8 @@
 #include "StreamRecorderWorker.h"
 
+#include "CaptureRequest.h"
+#include "HLSCapture.h"
+#include "RecorderError.h"
 #include "RecorderMessages.h"
 
 #include <QFile>
@@ -9,7 +12,6 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <iterator>
 #include <utility>
 
 namespace {
@@ -23,35 +25,6 @@ constexpr qint64 kReadBufferSize = 1024 * 1024;
 // end dates within what a timer interval can hold.
 constexpr qint64 kLongestTimerStep = 24LL * 60 * 60 * 1000;
 
-bool isFetchable(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
-
-// The heads of redirects are reported like any answer before the client
-// follows them; these are the statuses it follows when a Location is given.
-bool isFollowedRedirect(int status, const QNetworkReply &reply)
-{
-    static constexpr int kRedirectStatuses[] = {301, 302, 303, 305, 307, 308};
-    return std::find(std::begin(kRedirectStatuses), std::end(kRedirectStatuses), status)
-               != std::end(kRedirectStatuses)
-        && reply.hasRawHeader(QByteArrayLiteral("Location"));
-}
-
-// The description of the error a task ended with, or nothing. The recorder
-// cuts loose every task it cancels itself, so a cancelled task seen here was
-// cancelled by the client's idle timeout, which the client describes only
-// as "Operation canceled".
-QString errorDescription(const QNetworkReply &reply)
-{
-    switch (reply.error()) {
-    case QNetworkReply::NoError: return {};
-    case QNetworkReply::OperationCanceledError: return RecorderMessages::timedOut();
-    default: return reply.errorString();
-    }
-}
-
 } // namespace
 
 StreamRecorderWorker::StreamRecorderWorker(const QUrl &sourceURL, const QDateTime &endDate,
@@ -62,6 +35,9 @@ StreamRecorderWorker::StreamRecorderWorker(const QUrl &sourceURL, const QDateTim
 
 StreamRecorderWorker::~StreamRecorderWorker()
 {
+    // The loop is ended before the members it calls into go away.
+    if (m_hlsTask)
+        m_hlsTask->cancel();
     releaseClient();
 }
 
@@ -71,7 +47,7 @@ void StreamRecorderWorker::begin(std::unique_ptr<QFile> handle)
     if (m_isFinished)
         return; // stopped before it began; dropping the handle closes the file
     m_handle = std::move(handle);
-    if (!isFetchable(m_sourceURL)) {
+    if (!isFetchableAddress(m_sourceURL)) {
         finish(Outcome::failed(RecorderMessages::unsupportedAddress()));
         return;
     }
@@ -123,11 +99,7 @@ void StreamRecorderWorker::startDataTask()
         m_session = new QNetworkAccessManager(this);
         m_session->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
     }
-    QNetworkRequest request(m_sourceURL);
-    request.setRawHeader(QByteArrayLiteral("User-Agent"), m_userAgent.toUtf8());
-    request.setTransferTimeout(int(m_timing.requestTimeout.count()));
-
-    QNetworkReply *reply = m_session->get(request);
+    QNetworkReply *reply = m_session->get(captureRequest(m_sourceURL, m_userAgent, m_timing.requestTimeout));
     reply->setReadBufferSize(kReadBufferSize);
     m_dataTask = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { responseReceived(reply); });
@@ -139,16 +111,39 @@ void StreamRecorderWorker::startDataTask()
 
 void StreamRecorderWorker::startHLS()
 {
-    // Playlist capture is not available yet; refuse rather than write the
-    // playlist text into the recording.
-    finish(Outcome::failed(RecorderMessages::hlsUnavailable()));
+    m_hlsTask = new HLSCapture(*this, m_sourceURL, m_userAgent, m_timing, this);
+    m_hlsTask->start();
+}
+
+bool StreamRecorderWorker::handleHLSError(const RecorderError &error)
+{
+    m_lastError = error.description();
+    if (error.statusCode == RecorderMessages::kProviderFullStatus)
+        return false; // a full provider is asked again until the end date, uncounted
+    return countHLSFailure();
+}
+
+bool StreamRecorderWorker::handleHLSError(const QString &description)
+{
+    if (m_lastError.isEmpty())
+        m_lastError = description;
+    return countHLSFailure();
+}
+
+bool StreamRecorderWorker::countHLSFailure()
+{
+    ++m_consecutiveFailures;
+    if (m_consecutiveFailures < m_timing.failureLimit)
+        return false;
+    finish(Outcome::failed(m_lastError.isEmpty() ? RecorderMessages::streamGone() : m_lastError));
+    return true;
 }
 
 void StreamRecorderWorker::redirected(QNetworkReply *reply, const QUrl &target)
 {
     // Follow the provider wherever it sends the stream, as long as it stays
     // on http or https (a downgrade from https included).
-    if (isFetchable(target)) {
+    if (isFetchableAddress(target)) {
         emit reply->redirectAllowed();
         return;
     }
@@ -216,7 +211,7 @@ void StreamRecorderWorker::taskCompleted(QNetworkReply *reply)
     if (reply != m_dataTask)
         return;
     m_dataTask = nullptr;
-    attemptEnded(errorDescription(*reply));
+    attemptEnded(requestErrorDescription(*reply));
 }
 
 void StreamRecorderWorker::attemptEnded(const QString &error)
@@ -256,6 +251,8 @@ void StreamRecorderWorker::finish(Outcome outcome)
     if (m_endTimer)
         m_endTimer->stop();
     releaseClient();
+    if (m_hlsTask)
+        m_hlsTask->cancel();
     if (m_handle) {
         m_handle->close(); // a failure to close changes nothing already written
         m_handle.reset();

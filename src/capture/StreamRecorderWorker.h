@@ -12,10 +12,12 @@
 #include <memory>
 #include <optional>
 
+class HLSCapture;
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
+struct RecorderError;
 
 // The state of one capture. Lives on the recorder's own thread and is only
 // ever touched there: the HTTP client's signals, the end timer and the retry
@@ -48,6 +50,13 @@ public:
     void append(const QByteArray &chunk);
     bool isFinished() const { return m_isFinished; }
 
+    // The failure bookkeeping of the HLS loop; answers whether the loop must
+    // end (the recording has then failed). A refusal always replaces the
+    // kept message, and a full provider is not counted; any other error only
+    // fills an empty message.
+    bool handleHLSError(const RecorderError &error);
+    bool handleHLSError(const QString &description);
+
 private:
     void scheduleEndTimer();
     void endTimerFired();
@@ -60,6 +69,7 @@ private:
     void attemptEnded(const QString &error);
     void redirected(QNetworkReply *reply, const QUrl &target);
     void scheduleRetry(const std::function<void()> &retry);
+    bool countHLSFailure();
     void reportProgressIfDue();
     void cancelDataTask();
     void releaseClient();
@@ -73,6 +83,7 @@ private:
     qint64 m_bytes = 0;
     QNetworkAccessManager *m_session = nullptr;
     QNetworkReply *m_dataTask = nullptr;
+    HLSCapture *m_hlsTask = nullptr;
     QTimer *m_endTimer = nullptr;
     bool m_isFinished = false;
     int m_consecutiveFailures = 0;

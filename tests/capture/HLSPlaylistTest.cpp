@@ -210,6 +210,38 @@ TEST(MediaPlaylistTest, SequenceArithmeticNeverOverflows)
     EXPECT_EQ(manual.sequenceNumber(5), kMax);
 }
 
+TEST(MediaPlaylistTest, ByteRangesFollowTheirResource)
+{
+    const QString text = QStringLiteral(
+        "#EXT-X-BYTERANGE:1000@0\nall.ts\n"
+        "#EXT-X-BYTERANGE:500\nall.ts\n"
+        "#EXT-X-BYTERANGE:300@100\nother.ts\n"
+        "#EXT-X-BYTERANGE:200\r\n#EXTINF:2,\r\nall.ts\n"
+        "whole.ts\n"
+        "#EXT-X-BYTERANGE:50\nother.ts\n"
+        "#EXT-X-BYTERANGE: 10@0\nall.ts\n"
+        "#EXT-X-BYTERANGE:-5\nall.ts\n"
+        "#EXT-X-BYTERANGE:10@\nall.ts\n"
+        "#EXT-X-BYTERANGE:9223372036854775807@1\nall.ts\n"
+        "#EXT-X-BYTERANGE:7\nall.ts\n"
+        "#EXT-X-BYTERANGE:5@5\nhttp://[::1/broken.ts\nall.ts\n");
+    const MediaPlaylist playlist = parseMediaPlaylist(text, kPlaylistURL);
+    using Range = std::optional<SegmentByteRange>;
+    // Without an offset a range follows the previous one of the same
+    // resource; a tag that does not read, or whose end would overflow,
+    // names no bytes rather than the whole resource; a tag belongs to the
+    // next segment line only.
+    const QList<Range> expected = {
+        SegmentByteRange{0, 1000}, SegmentByteRange{1000, 500}, SegmentByteRange{100, 300},
+        SegmentByteRange{1500, 200}, std::nullopt, SegmentByteRange{400, 50},
+        SegmentByteRange{}, SegmentByteRange{}, SegmentByteRange{}, SegmentByteRange{},
+        SegmentByteRange{1700, 7}, std::nullopt,
+    };
+    ASSERT_EQ(playlist.segments.size(), expected.size());
+    EXPECT_EQ(playlist.byteRanges, expected);
+    EXPECT_EQ(playlist.segments[2].toString(), QStringLiteral("http://provider.test:8080/live/chan/other.ts"));
+}
+
 TEST(MediaPlaylistTest, RestartedNumberingMakesEverySegmentNew)
 {
     MediaPlaylist playlist;

@@ -1,1 +1,9 @@
 tivolux_add_test(test_hls_playlist SOURCES HLSPlaylistTest.cpp LIBS tivolux_capture)
+tivolux_add_test(test_hls_capture
+  SOURCES
+    RecorderProbe.h RecorderProbe.cpp
+    HLSCaptureFixture.h
+    HLSCaptureTests.cpp
+    HLSCaptureFailureTests.cpp
+  LIBS tivolux_capture Qt6::Network
+)
