@@ -10,6 +10,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
+#include <cstring>
+#include <memory>
+
+#ifdef TIVOLUX_DESKTOP
+#include "DesktopAppDelegate.h"
+
+#include <QApplication>
+#endif
 
 namespace {
 
@@ -18,11 +26,48 @@ bool displayAvailable()
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// The kind of application object depends on the mode, so the mode is read
+// from the raw arguments before any application object exists.
+bool headlessRequested(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0)
+            return true;
+    }
+    return false;
+}
+
+std::unique_ptr<QCoreApplication> makeApplication([[maybe_unused]] bool headless, int &argc, char **argv)
+{
+#ifdef TIVOLUX_DESKTOP
+    if (!headless)
+        return std::make_unique<QApplication>(argc, argv);
+#endif
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+#ifdef TIVOLUX_DESKTOP
+int runDesktop(QCoreApplication &app)
+{
+    DesktopAppDelegate delegate;
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
+                     &DesktopAppDelegate::terminateWithoutAsking);
+    QTimer::singleShot(0, &delegate, &DesktopAppDelegate::applicationDidFinishLaunching);
+    return app.exec();
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    bool headless = headlessRequested(argc, argv) || !displayAvailable();
+#ifndef TIVOLUX_DESKTOP
+    headless = true;
+#endif
+    const std::unique_ptr<QCoreApplication> application = makeApplication(headless, argc, argv);
+    QCoreApplication &app = *application;
     QCoreApplication::setOrganizationName(QStringLiteral("Tivolux"));
     QCoreApplication::setApplicationName(QStringLiteral("TivoluxRecorder"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TIVOLUX_VERSION));
@@ -35,7 +80,6 @@ int main(int argc, char **argv)
                                             QStringLiteral("Run without tray icon and window."));
     parser.addOption(headlessOption);
     parser.process(app);
-    const bool headless = parser.isSet(headlessOption) || !displayAvailable();
 
     // The platform's pieces for the shared manager, created on first access
     // during the launch.
@@ -52,6 +96,10 @@ int main(int argc, char **argv)
     };
     WakeScheduler::setSharedEnvironment(std::move(wakeEnvironment));
 
+#ifdef TIVOLUX_DESKTOP
+    if (!headless)
+        return runDesktop(app);
+#endif
     AppDelegate delegate(headless);
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,

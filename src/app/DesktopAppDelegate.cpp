@@ -1,0 +1,196 @@
+#include "DesktopAppDelegate.h"
+
+#include "AddressClipboard.h"
+#include "EditCommands.h"
+#include "MainWindowController.h"
+#include "QuitAlert.h"
+#include "RecordingDotIcon.h"
+#include "RecordingManager.h"
+#include "RecordingServer.h"
+#include "StatusTexts.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+DesktopAppDelegate::DesktopAppDelegate()
+    : DesktopAppDelegate(AppServices{}, Options{})
+{
+}
+
+DesktopAppDelegate::DesktopAppDelegate(AppServices services, Options options, QObject *parent)
+    : QObject(parent)
+    , m_services(std::move(services))
+    , m_options(std::move(options))
+{
+}
+
+DesktopAppDelegate::~DesktopAppDelegate() = default;
+
+void DesktopAppDelegate::applicationDidFinishLaunching()
+{
+    // The application lives in the tray: closing its window only hides it.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    m_mainMenu = buildMainMenu();
+    m_services.recordingServer().start();
+    RecordingManager &manager = m_services.recordingManager();
+
+    m_statusItem = new QSystemTrayIcon(this);
+    m_statusMenu = std::make_unique<QMenu>();
+    connect(m_statusMenu.get(), &QMenu::aboutToShow, this, &DesktopAppDelegate::menuNeedsUpdate);
+    m_statusItem->setContextMenu(m_statusMenu.get());
+    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            applicationShouldHandleReopen();
+    });
+    updateStatusItem();
+    connect(&manager, &RecordingManager::recordingsDidChange, this, &DesktopAppDelegate::updateStatusItem);
+    m_statusItem->show();
+
+    showMainWindow();
+}
+
+MainWindowController &DesktopAppDelegate::mainWindow()
+{
+    if (!m_mainWindow)
+        m_mainWindow = std::make_unique<MainWindowController>(m_services, m_mainMenu.release());
+    return *m_mainWindow;
+}
+
+void DesktopAppDelegate::showMainWindow()
+{
+    mainWindow().showWindow();
+}
+
+bool DesktopAppDelegate::applicationShouldHandleReopen()
+{
+    showMainWindow();
+    return true;
+}
+
+DesktopAppDelegate::TerminateReply DesktopAppDelegate::applicationShouldTerminate()
+{
+    if (m_stopping)
+        return TerminateReply::Later;
+    RecordingManager &manager = m_services.recordingManager();
+    const int running = manager.runningCount();
+    if (running == 0)
+        return TerminateReply::Now;
+    if (!confirmQuit(running))
+        return TerminateReply::Cancel;
+    m_stopping = true;
+    manager.stopAll();
+    // The recorders are not waited for; what they wrote stays on disk.
+    QTimer::singleShot(m_options.quitDelay, this, &DesktopAppDelegate::terminate);
+    return TerminateReply::Later;
+}
+
+void DesktopAppDelegate::requestQuit()
+{
+    if (applicationShouldTerminate() == TerminateReply::Now)
+        terminate();
+}
+
+void DesktopAppDelegate::terminateWithoutAsking()
+{
+    if (m_stopping)
+        return;
+    RecordingManager &manager = m_services.recordingManager();
+    if (manager.runningCount() == 0) {
+        terminate();
+        return;
+    }
+    m_stopping = true;
+    manager.stopAll();
+    QTimer::singleShot(m_options.quitDelay, this, &DesktopAppDelegate::terminate);
+}
+
+void DesktopAppDelegate::terminate()
+{
+    if (m_options.terminate)
+        m_options.terminate();
+    else
+        QCoreApplication::quit();
+}
+
+bool DesktopAppDelegate::confirmQuit(int running)
+{
+    if (m_options.confirmQuit)
+        return m_options.confirmQuit(running);
+    QMainWindow *window = m_mainWindow ? m_mainWindow->window() : nullptr;
+    return QuitAlert::run(running, window && window->isVisible() ? window : nullptr);
+}
+
+void DesktopAppDelegate::copyAddress()
+{
+    AddressClipboard::copy(RecordingServer::localIPv4Address());
+}
+
+void DesktopAppDelegate::stopAllRecordings()
+{
+    m_services.recordingManager().stopAll();
+}
+
+void DesktopAppDelegate::updateStatusItem()
+{
+    if (!m_statusItem)
+        return;
+    const bool recording = m_services.recordingManager().runningCount() >= 1;
+    m_statusItem->setToolTip(StatusTexts::toolTip(RecordingServer::localIPv4Address()));
+    m_statusItem->setIcon(RecordingDotIcon::icon(recording));
+}
+
+void DesktopAppDelegate::menuNeedsUpdate()
+{
+    RecordingManager &manager = m_services.recordingManager();
+    const int running = manager.runningCount();
+    QMenu *menu = m_statusMenu.get();
+    menu->clear();
+
+    QAction *status = menu->addAction(StatusTexts::statusLine(running, manager.scheduledCount()));
+    status->setEnabled(false);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Open Tivolux Recorder…"), this, &DesktopAppDelegate::showMainWindow);
+    menu->addAction(QStringLiteral("Copy Address for Tivolux"), this, &DesktopAppDelegate::copyAddress);
+    if (running >= 1)
+        menu->addAction(QStringLiteral("Stop All Recordings"), this, &DesktopAppDelegate::stopAllRecordings);
+    menu->addSeparator();
+    QAction *quit = menu->addAction(QStringLiteral("Quit Tivolux Recorder"), this, &DesktopAppDelegate::requestQuit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+std::unique_ptr<QMenuBar> DesktopAppDelegate::buildMainMenu()
+{
+    auto bar = std::make_unique<QMenuBar>();
+    // The application menu carries the application's name, as menu bars on
+    // this desktop have no untitled entry.
+    QMenu *application = bar->addMenu(QStringLiteral("Tivolux Recorder"));
+    QAction *quit = application->addAction(QStringLiteral("Quit Tivolux Recorder"), this,
+                                           &DesktopAppDelegate::requestQuit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+
+    using EditCommands::Command;
+    QMenu *edit = bar->addMenu(QStringLiteral("Edit"));
+    const auto addEdit = [edit](const QString &title, Command command, QKeyCombination key) {
+        QAction *action = edit->addAction(title, [command] { EditCommands::send(command); });
+        action->setShortcut(QKeySequence(key));
+    };
+    addEdit(QStringLiteral("Undo"), Command::Undo, Qt::CTRL | Qt::Key_Z);
+    edit->addSeparator();
+    addEdit(QStringLiteral("Cut"), Command::Cut, Qt::CTRL | Qt::Key_X);
+    addEdit(QStringLiteral("Copy"), Command::Copy, Qt::CTRL | Qt::Key_C);
+    addEdit(QStringLiteral("Paste"), Command::Paste, Qt::CTRL | Qt::Key_V);
+    addEdit(QStringLiteral("Select All"), Command::SelectAll, Qt::CTRL | Qt::Key_A);
+
+    QMenu *window = bar->addMenu(QStringLiteral("Window"));
+    QAction *close = window->addAction(QStringLiteral("Close"), [] {
+        if (QWidget *active = QApplication::activeWindow())
+            active->close();
+    });
+    close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    return bar;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "AppDelegate.h"
+#include "AppServices.h"
+
+#include <QObject>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class MainWindowController;
+class QMenu;
+class QMenuBar;
+class QSystemTrayIcon;
+
+// The desktop application: launches the shared services in order, puts the
+// recording dot into the system tray with its menu, gives the main window
+// its menu bar, shows the window at launch and on every reopen, and asks
+// before quitting while recordings run.
+class DesktopAppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class TerminateReply { Now, Cancel, Later };
+
+    struct Options
+    {
+        std::chrono::milliseconds quitDelay = kQuitDelay;
+        // Asks whether to stop the given number of running recordings and
+        // quit; default: the quit alert, run modally.
+        std::function<bool(int running)> confirmQuit;
+        // Ends the process; default: leaves the application's event loop.
+        std::function<void()> terminate;
+    };
+
+    // With the shared services and the default options.
+    DesktopAppDelegate();
+    DesktopAppDelegate(AppServices services, Options options, QObject *parent = nullptr);
+    ~DesktopAppDelegate() override;
+
+    void applicationDidFinishLaunching();
+    // The quit rule: terminate now with nothing running; otherwise ask, and
+    // either stop everything and terminate after the quit delay, or cancel.
+    TerminateReply applicationShouldTerminate();
+    // Shows the main window; always answers yes.
+    bool applicationShouldHandleReopen();
+    // "Quit Tivolux Recorder": applies the quit rule and carries out its
+    // answer.
+    void requestQuit();
+    // The session ends or the process is told to terminate: nobody can
+    // answer an alert, so running recordings are stopped without asking.
+    void terminateWithoutAsking();
+
+    void showMainWindow();
+    void copyAddress();
+    void stopAllRecordings();
+    void updateStatusItem();
+    // Rebuilds the tray menu; runs each time before it opens.
+    void menuNeedsUpdate();
+    bool confirmQuit(int running);
+
+    // Created on first access, then kept.
+    MainWindowController &mainWindow();
+    QSystemTrayIcon *statusItem() const { return m_statusItem; }
+    QMenu *statusMenu() const { return m_statusMenu.get(); }
+
+private:
+    std::unique_ptr<QMenuBar> buildMainMenu();
+    void terminate();
+
+    AppServices m_services;
+    Options m_options;
+    std::unique_ptr<QMenuBar> m_mainMenu;
+    QSystemTrayIcon *m_statusItem = nullptr;
+    std::unique_ptr<QMenu> m_statusMenu;
+    std::unique_ptr<MainWindowController> m_mainWindow;
+    bool m_stopping = false;
+};

@@ -1,0 +1,44 @@
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QStandardPaths>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+// Widget tests run with a QApplication, Qt's test paths, a fixed locale for
+// the date and size texts, and no icon theme, so that the tray icon is the
+// drawn one.
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// The offscreen platform reports every window operation it lacks; those
+// lines say nothing about the code under test.
+void quietPlatformMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("This plugin does not support"))
+        || message.contains(QLatin1String("systemTrayWindowChanged")))
+        return;
+    if (previousHandler)
+        previousHandler(type, context, message);
+    else
+        fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    previousHandler = qInstallMessageHandler(quietPlatformMessages);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("TivoluxTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("tivolux-desktop-tests"));
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    QIcon::setThemeSearchPaths({});
+    QIcon::setFallbackSearchPaths({});
+    QIcon::setThemeName(QString());
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

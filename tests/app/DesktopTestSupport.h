@@ -1,0 +1,177 @@
+#pragma once
+
+#include "AppServices.h"
+#include "FakeProvider.h"
+#include "FileManager.h"
+#include "HelperRegistration.h"
+#include "JSONCoding.h"
+#include "ManagerTestSupport.h"
+#include "RecordingServer.h"
+#include "WakeScheduler.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QWidget>
+
+// The helper's registration at the platform edge: a state the test sets and
+// requests that end as the test says.
+class FakeRegistration : public HelperRegistration
+{
+public:
+    Status status() override { return state; }
+    void registerService(Completion completion) override
+    {
+        ++registerRequests;
+        if (!registerFailure)
+            state = Status::Enabled;
+        completion(registerFailure);
+    }
+    void unregisterService(Completion completion) override
+    {
+        state = Status::NotRegistered;
+        completion(std::nullopt);
+    }
+    void openApprovalSettings() override { ++approvalSettingsOpened; }
+    QString approvalText() const override { return QStringLiteral("Allow the helper in the test's settings."); }
+
+    Status state = Status::NotRegistered;
+    std::optional<QString> registerFailure;
+    int registerRequests = 0;
+    int approvalSettingsOpened = 0;
+};
+
+// The desktop's file manager at the platform edge: remembers what it was
+// asked to show.
+class FakeFileManager : public FileManager
+{
+public:
+    void revealFile(const QString &filePath) override { revealed << filePath; }
+    void openFolder(const QString &folderPath) override { opened << folderPath; }
+
+    QStringList revealed;
+    QStringList opened;
+};
+
+// A real manager on a temporary folder, a real server on a free port of
+// 127.0.0.1, a wake scheduler on a fake registration, and a local provider
+// for recordings that really run.
+class DesktopTest : public ManagerTest
+{
+protected:
+    void SetUp() override
+    {
+        ManagerTest::SetUp();
+        WakeScheduler::Environment wake;
+        wake.registration = registration;
+        scheduler = std::make_unique<WakeScheduler>(std::move(wake));
+        provider.serve(QStringLiteral("/live.ts"), FakeProvider::Answer::slowStream(1880, std::chrono::milliseconds(20)));
+    }
+
+    void TearDown() override
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QMessageBox *>(widget))
+                delete widget;
+        }
+        server.reset();
+        ManagerTest::TearDown();
+        scheduler.reset();
+    }
+
+    RecordingManager &launchManager()
+    {
+        return makeManager([this](RecordingManager::Environment &environment) {
+            environment.wakeScheduler = scheduler.get();
+        });
+    }
+
+    AppServices services(quint16 port = 0)
+    {
+        if (!server) {
+            RecordingServer::Configuration configuration;
+            configuration.address = QHostAddress(QHostAddress::LocalHost);
+            configuration.port = port;
+            configuration.manager = manager.get();
+            server = std::make_unique<RecordingServer>(configuration);
+        }
+        AppServices result;
+        result.manager = manager.get();
+        result.server = server.get();
+        result.wakeScheduler = scheduler.get();
+        result.fileManager = files;
+        return result;
+    }
+
+    // Writes the index that the next manager loads.
+    void writeIndex(const QList<Recording> &recordings)
+    {
+        testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json")),
+                               sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
+    }
+
+    static Recording stored(const QString &title, Recording::Status status, qint64 bytes = 0,
+                            std::optional<QString> error = std::nullopt)
+    {
+        Recording r;
+        r.id = QUuid::createUuid();
+        r.title = title;
+        r.channelName = QStringLiteral("Channel One");
+        r.channelID = QStringLiteral("ch1");
+        r.streamURL = QStringLiteral("http://127.0.0.1:1/x.ts");
+        r.programStart = r.startDate = QDateTime::currentDateTimeUtc().addDays(1);
+        r.programEnd = r.programStart.addSecs(3600);
+        r.endDate = r.programEnd.addSecs(300);
+        r.fileName = title + QStringLiteral(".ts");
+        r.status = status;
+        r.bytes = bytes;
+        r.errorMessage = error;
+        return r;
+    }
+
+    // Schedules a recording that is due now and waits until it captures.
+    Recording startRecording(const QString &channelID)
+    {
+        const Recording r = value(manager->schedule(request(provider.url(QStringLiteral("/live.ts")).toString(),
+                                                            now().addSecs(-60), now().addSecs(3600), channelID)));
+        EXPECT_TRUE(testsupport::waitUntil([&] {
+            const std::optional<Recording> now = manager->recording(r.id);
+            return now && now->status == Recording::Status::Recording && now->bytes > 0;
+        }));
+        return r;
+    }
+
+    // Schedules a recording for tomorrow.
+    Recording scheduleLater(const QString &channelID)
+    {
+        return value(manager->schedule(request(QStringLiteral("http://127.0.0.1:1/later.ts"), now().addDays(1),
+                                               now().addDays(1).addSecs(3600), channelID)));
+    }
+
+    // The visible message box that is a child of the widget, if any.
+    static QMessageBox *openAlert(QWidget *parent = nullptr)
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (box && box->isVisible() && (!parent || box->parentWidget() == parent))
+                return box;
+        }
+        return nullptr;
+    }
+
+    static QAbstractButton *buttonTitled(QMessageBox *box, const QString &title)
+    {
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == title)
+                return button;
+        }
+        return nullptr;
+    }
+
+    std::shared_ptr<FakeRegistration> registration = std::make_shared<FakeRegistration>();
+    std::unique_ptr<WakeScheduler> scheduler;
+    std::unique_ptr<RecordingServer> server;
+    std::shared_ptr<FakeFileManager> files = std::make_shared<FakeFileManager>();
+    FakeProvider provider;
+};
