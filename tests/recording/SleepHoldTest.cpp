@@ -1,0 +1,71 @@
+#include "FakeHelperConnection.h"
+#include "FakeRegistration.h"
+#include "ManagerTestSupport.h"
+#include "WakeScheduler.h"
+
+// Whether the manager keeps the computer awake, with wake scheduling on and
+// off: with it on, a scheduled recording holds the computer only from
+// shortly before its start, since the computer will be woken for it.
+namespace {
+
+using namespace std::chrono_literals;
+
+class SleepHoldTest : public ManagerTest
+{
+protected:
+    RecordingManager &makeManagerWithWake(bool wakeOn)
+    {
+        registration->state = wakeOn ? HelperRegistration::Status::Enabled : HelperRegistration::Status::NotRegistered;
+        WakeScheduler::Environment wake;
+        wake.registration = registration;
+        wake.connectToHelper = [this](QObject *parent) -> WakeHelperConnection * {
+            return new FakeHelperConnection(helperCalls, parent);
+        };
+        wakeScheduler = std::make_unique<WakeScheduler>(std::move(wake));
+        return makeManager([this](RecordingManager::Environment &environment) {
+            environment.wakeScheduler = wakeScheduler.get();
+            environment.timing.sleepLookAhead = 2s;
+        });
+    }
+
+    RecordingRequest startingIn(std::chrono::milliseconds delay, const QString &channel)
+    {
+        const QDateTime start = now().addMSecs(delay.count());
+        return request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600), channel);
+    }
+
+    std::shared_ptr<FakeRegistration> registration = std::make_shared<FakeRegistration>();
+    HelperCalls helperCalls;
+    std::unique_ptr<WakeScheduler> wakeScheduler;
+};
+
+} // namespace
+
+TEST_F(SleepHoldTest, WithWakeOffAnyScheduledRecordingHolds)
+{
+    RecordingManager &m = makeManagerWithWake(false);
+    value(m.schedule(startingIn(10min, QStringLiteral("a"))));
+    EXPECT_EQ(inhibitor->live, 1);
+}
+
+TEST_F(SleepHoldTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
+{
+    RecordingManager &m = makeManagerWithWake(true);
+    const Recording far = value(m.schedule(startingIn(10min, QStringLiteral("far"))));
+    EXPECT_EQ(inhibitor->live, 0) << "the computer will be woken for it";
+    EXPECT_FALSE(helperCalls.seconds(QStringLiteral("schedule")).isEmpty()) << "a wake was placed instead";
+
+    // A recording due within the look-ahead (2 s here) holds at once...
+    const Recording near = value(m.schedule(startingIn(1500ms, QStringLiteral("near"))));
+    EXPECT_EQ(inhibitor->live, 1);
+    m.stop(near.id);
+    m.checkSchedule();
+    EXPECT_EQ(inhibitor->live, 0);
+
+    // ...and one further ahead starts holding once it comes within it.
+    value(m.schedule(startingIn(3s, QStringLiteral("later"))));
+    EXPECT_EQ(inhibitor->live, 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->live == 1; }, 5s));
+    EXPECT_EQ(inhibitor->begun, 2);
+    EXPECT_EQ(m.recording(far.id)->status, Recording::Status::Scheduled);
+}
