@@ -35,7 +35,7 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, Property &propert
 QDBusArgument &operator<<(QDBusArgument &argument, const CalendarTrigger &trigger)
 {
     argument.beginStructure();
-    argument << trigger.base << trigger.specification;
+    argument << trigger.base << trigger.expression;
     argument.endStructure();
     return argument;
 }
@@ -43,7 +43,7 @@ QDBusArgument &operator<<(QDBusArgument &argument, const CalendarTrigger &trigge
 const QDBusArgument &operator>>(const QDBusArgument &argument, CalendarTrigger &trigger)
 {
     argument.beginStructure();
-    argument >> trigger.base >> trigger.specification;
+    argument >> trigger.base >> trigger.expression;
     argument.endStructure();
     return argument;
 }

@@ -21,7 +21,7 @@ using Properties = QList<Property>;
 struct CalendarTrigger
 {
     QString base;
-    QString specification;
+    QString expression;
 };
 
 // (sasb): one command line of a service.
