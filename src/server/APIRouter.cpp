@@ -61,28 +61,42 @@ std::optional<QUuid> APIRouter::parseID(const QString &text)
     return id;
 }
 
-void APIRouter::route(const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder)
+APIRoute APIRouter::match(const QString &method, const QStringList &segments)
 {
-    const QString &method = request.method;
+    using Kind = APIRoute::Kind;
     const bool get = method == QLatin1String("GET");
     const bool post = method == QLatin1String("POST");
     if (get && is(segments, {"api", "info"}))
-        sendInfo(responder);
-    else if (get && is(segments, {"api", "recordings"}))
-        sendList(responder);
-    else if (post && is(segments, {"api", "recordings"}))
-        schedule(request, responder);
-    else if (post && is(segments, {"api", "recordings", "", "extend"}))
-        extend(segments.at(2), request, responder);
-    else if (post && is(segments, {"api", "recordings", "", "stop"}))
-        stopOrDelete(segments.at(2), false, responder);
-    else if (method == QLatin1String("DELETE") && is(segments, {"api", "recordings", ""}))
-        stopOrDelete(segments.at(2), true, responder);
-    else if ((get || method == QLatin1String("HEAD")) && is(segments, {"recordings", ""})
-             && segments.at(1).endsWith(kVideoSuffix))
-        serveRecording(segments.at(1), !get, request, responder);
-    else
-        sendNotFound(responder);
+        return {Kind::Info, {}};
+    if (get && is(segments, {"api", "recordings"}))
+        return {Kind::List, {}};
+    if (post && is(segments, {"api", "recordings"}))
+        return {Kind::Schedule, {}};
+    if (post && is(segments, {"api", "recordings", "", "extend"}))
+        return {Kind::Extend, segments.at(2)};
+    if (post && is(segments, {"api", "recordings", "", "stop"}))
+        return {Kind::Stop, segments.at(2)};
+    if (method == QLatin1String("DELETE") && is(segments, {"api", "recordings", ""}))
+        return {Kind::Delete, segments.at(2)};
+    if ((get || method == QLatin1String("HEAD")) && is(segments, {"recordings", ""})
+        && segments.at(1).endsWith(kVideoSuffix))
+        return {Kind::Play, segments.at(1), !get};
+    return {};
+}
+
+void APIRouter::route(const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder)
+{
+    const APIRoute route = match(request.method, segments);
+    switch (route.kind) {
+    case APIRoute::Kind::Info: sendInfo(responder); break;
+    case APIRoute::Kind::List: sendList(responder); break;
+    case APIRoute::Kind::Schedule: schedule(request, responder); break;
+    case APIRoute::Kind::Extend: extend(route.target, request, responder); break;
+    case APIRoute::Kind::Stop: stopOrDelete(route.target, false, responder); break;
+    case APIRoute::Kind::Delete: stopOrDelete(route.target, true, responder); break;
+    case APIRoute::Kind::Play: serveRecording(route.target, route.headOnly, request, responder); break;
+    case APIRoute::Kind::NotFound: sendNotFound(responder); break;
+    }
 }
 
 void APIRouter::sendInfo(const HTTPResponder &responder)

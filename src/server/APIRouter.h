@@ -9,6 +9,17 @@ class HTTPResponder;
 class RecordingManager;
 struct HTTPRequest;
 
+// Which route a request's method and path segments name, and the segment
+// the route acts on (an id, or the recording's file name).
+struct APIRoute
+{
+    enum class Kind { NotFound, Info, List, Schedule, Extend, Stop, Delete, Play };
+
+    Kind kind = Kind::NotFound;
+    QString target;
+    bool headOnly = false;
+};
+
 // The API of the recorder, on the main thread: matches each request against
 // the routes, calls the recording manager and answers through the
 // responder. The one place where the manager's refusals become HTTP answers.
@@ -22,6 +33,9 @@ public:
     explicit APIRouter(RecordingManager *manager = nullptr, QObject *parent = nullptr);
 
     void route(const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder);
+
+    // Matching alone, without acting on the request.
+    static APIRoute match(const QString &method, const QStringList &segments);
 
     // The id of a path segment in either letter case, hyphenated, no braces.
     static std::optional<QUuid> parseID(const QString &text);

@@ -1,24 +1,11 @@
-#include "HLSCaptureFixture.h"
+#include "RecorderFixture.h"
 #include "TestSupport.h"
 
 using namespace std::chrono_literals;
 using testsupport::readFile;
 using testsupport::waitUntil;
-using Outcome = StreamRecorder::Outcome;
 
-namespace {
-
-using HLSLoop = HLSCaptureFixture;
-
-QList<std::chrono::steady_clock::duration> gaps(const QList<FakeProvider::Request> &requests)
-{
-    QList<std::chrono::steady_clock::duration> result;
-    for (qsizetype i = 1; i < requests.size(); ++i)
-        result.append(requests[i].receivedAt - requests[i - 1].receivedAt);
-    return result;
-}
-
-} // namespace
+using HLSLoop = RecorderFixture;
 
 TEST_F(HLSLoop, ALiveWindowWritesEveryNewSegmentOnceInOrder)
 {
@@ -34,7 +21,9 @@ TEST_F(HLSLoop, ALiveWindowWritesEveryNewSegmentOnceInOrder)
                     Answer::body(playlist(3, {"s3.ts", "s4.ts", "s5.ts"}, "0.2")),
                     Answer::body(playlist(4, {"s4.ts", "s5.ts", "s6.ts"}, "0.2", true))});
 
-    auto probe = record(QStringLiteral("/live/chan.m3u8"), hlsTiming(), fromNow(60s), QStringLiteral("Agent/7"));
+    // A line break in the user agent must not add a header line.
+    auto probe = record(QStringLiteral("/live/chan.m3u8"), fastTiming(), fromNow(60s),
+                        QStringLiteral("Agent/7\r\nX-Injected: yes"));
     ASSERT_TRUE(probe->waitForFinish());
     EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
     EXPECT_EQ(probe->finishes[0].bytes, expected.size());
@@ -47,7 +36,8 @@ TEST_F(HLSLoop, ALiveWindowWritesEveryNewSegmentOnceInOrder)
         EXPECT_GE(gap, 95ms); // half the target duration of 0.2 s
     for (const auto &request : provider.requests()) {
         EXPECT_EQ(request.method, "GET");
-        EXPECT_EQ(request.header("User-Agent"), "Agent/7");
+        EXPECT_EQ(request.header("User-Agent"), "Agent/7  X-Injected: yes");
+        EXPECT_FALSE(request.headers.contains("x-injected"));
     }
     EXPECT_FALSE(probe->progress.isEmpty());
 }
@@ -56,7 +46,7 @@ TEST_F(HLSLoop, ALivePlaylistIsPolledNoMoreOftenThanTheFloor)
 {
     serveSegment(QStringLiteral("/a.ts"), 0);
     provider.serve(QStringLiteral("/chan.m3u8"), Answer::body(playlist(0, {"a.ts"}, "0.02")));
-    StreamRecorder::Timing timing = hlsTiming();
+    StreamRecorder::Timing timing = fastTiming();
     timing.minimumPollDelay = 120ms;
 
     auto probe = record(QStringLiteral("/chan.m3u8"), timing);
@@ -132,26 +122,18 @@ TEST_F(HLSLoop, ARestartedNumberingIsWrittenFromItsFirstSegment)
     EXPECT_EQ(readFile(filePath()), expected);
 }
 
-TEST_F(HLSLoop, AnEndListFinishesAtOnceOrFailsWhenNothingWasWritten)
+TEST_F(HLSLoop, AnEndListFinishesAtOnce)
 {
     const QByteArray expected = serveSegment(QStringLiteral("/vod/a.ts"), 1) + serveSegment(QStringLiteral("/vod/b.ts"), 2);
     provider.serve(QStringLiteral("/vod/index.m3u8"), Answer::body(vod({"a.ts", "b.ts"})));
-    provider.serve(QStringLiteral("/vod/empty.m3u8"), Answer::body("#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXT-X-ENDLIST\n"));
 
-    auto full = record(QStringLiteral("/vod/index.m3u8"));
-    ASSERT_TRUE(full->waitForFinish());
-    EXPECT_EQ(full->finishes[0].outcome, Outcome::finished());
-    EXPECT_EQ(full->finishes[0].bytes, expected.size());
+    auto probe = record(QStringLiteral("/vod/index.m3u8"));
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
+    EXPECT_EQ(probe->finishes[0].bytes, expected.size());
     EXPECT_EQ(readFile(filePath()), expected);
-    EXPECT_LT(full->finishes[0].at - full->createdAt, 2s); // not the 5-second poll delay
+    EXPECT_LT(probe->finishes[0].at - probe->createdAt, 2s); // not the 5-second poll delay
     EXPECT_EQ(provider.requestCount(QStringLiteral("/vod/index.m3u8")), 1);
-    full.reset();
-
-    QFile::remove(filePath());
-    auto empty = record(QStringLiteral("/vod/empty.m3u8"));
-    ASSERT_TRUE(empty->waitForFinish());
-    EXPECT_EQ(empty->finishes[0].outcome, Outcome::failed(QStringLiteral("No video was received from the provider.")));
-    EXPECT_EQ(readFile(filePath()), QByteArray());
 }
 
 TEST_F(HLSLoop, ByteRangeSegmentsWriteExactlyTheirRanges)
@@ -195,7 +177,7 @@ TEST_F(HLSLoop, RecordingsFromOneHostNeverWaitForEachOther)
     for (int i = 0; i < 8; ++i) {
         stuck.push_back(std::make_unique<RecorderProbe>(provider.url(QStringLiteral("/stuck.m3u8")),
                                                         folder.filePath(QStringLiteral("stuck%1.ts").arg(i)),
-                                                        fromNow(60s), hlsTiming()));
+                                                        fromNow(60s), fastTiming()));
         ASSERT_TRUE(stuck.back()->start());
     }
     ASSERT_TRUE(waitUntil([&] { return provider.requestCount(QStringLiteral("/stuck.ts")) == 8; }));
@@ -210,24 +192,4 @@ TEST_F(HLSLoop, RecordingsFromOneHostNeverWaitForEachOther)
         recording->recorder().stop();
     for (auto &recording : stuck)
         ASSERT_TRUE(recording->waitForFinish());
-}
-
-TEST_F(HLSLoop, ControlCharactersInTheUserAgentCannotAddHeaderLines)
-{
-    const QString agent = QStringLiteral("Agent/1\r\nX-Injected: yes");
-    serveSegment(QStringLiteral("/a.ts"), 1);
-    provider.serve(QStringLiteral("/vod.m3u8"), Answer::body(vod({"a.ts"})));
-    provider.serve(QStringLiteral("/direct.ts"), Answer::stream(5000));
-
-    auto hls = record(QStringLiteral("/vod.m3u8"), hlsTiming(), fromNow(60s), agent);
-    ASSERT_TRUE(hls->waitForFinish());
-    auto direct = record(QStringLiteral("/direct.ts"), hlsTiming(), fromNow(300ms), agent);
-    ASSERT_TRUE(direct->waitForFinish());
-
-    const auto requests = provider.requests();
-    ASSERT_GE(requests.size(), 3);
-    for (const auto &request : requests) {
-        EXPECT_EQ(request.header("User-Agent"), "Agent/1  X-Injected: yes") << request.path.toStdString();
-        EXPECT_FALSE(request.headers.contains("x-injected")) << request.path.toStdString();
-    }
 }

@@ -11,6 +11,7 @@ constexpr qint64 kMax = std::numeric_limits<qint64>::max();
 constexpr qint64 kMin = std::numeric_limits<qint64>::min();
 
 const QUrl kPlaylistURL(QStringLiteral("http://provider.test:8080/live/chan/index.m3u8"));
+constexpr char kMasterURL[] = "https://a.test/tv/master.m3u8?token=1";
 
 QStringList linesOf(const QString &text)
 {
@@ -39,25 +40,16 @@ std::optional<QString> variantOf(const QString &master, const QUrl &base = kPlay
 TEST(PlaylistTextTest, SplitsAtEveryLineBreakAndDropsEmptyLines)
 {
     const QStringList ab{QStringLiteral("a"), QStringLiteral("b")};
-    const struct { QString text; QStringList lines; } cases[] = {
-        {QStringLiteral("a\nb"), ab},
-        {QStringLiteral("a\r\nb\r\n"), ab},
-        {QStringLiteral("a\rb"), ab},
-        {QStringLiteral("a\vb"), ab},
-        {QStringLiteral("a\fb"), ab},
-        {QStringLiteral("a\u0085b"), ab},
-        {QStringLiteral("a\u2028b"), ab},
-        {QStringLiteral("a\u2029b"), ab},
-        {QStringLiteral("\n\r\n\na\n\n\r\rb\n\n"), ab},
-        {QString(), {}},
-        {QStringLiteral("\r\n\u2028"), {}},
-        // Blanks and tabs are not line breaks, and a line of them is not empty.
-        {QStringLiteral("a b\t\n  \nb"), {QStringLiteral("a b\t"), QStringLiteral("  "), QStringLiteral("b")}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
-        EXPECT_EQ(linesOf(c.text), c.lines);
+    for (const char16_t *lineBreak : {u"\n", u"\r\n", u"\r", u"\v", u"\f", u"\u0085", u"\u2028", u"\u2029"}) {
+        SCOPED_TRACE(QString::fromUtf16(lineBreak).toUtf8().toHex().toStdString());
+        EXPECT_EQ(linesOf(QLatin1Char('a') + QString::fromUtf16(lineBreak) + QLatin1Char('b')), ab);
     }
+    EXPECT_EQ(linesOf(QStringLiteral("\n\r\n\na\n\n\r\rb\n\n")), ab);
+    EXPECT_EQ(linesOf(QString()), QStringList());
+    EXPECT_EQ(linesOf(QStringLiteral("\r\n\u2028")), QStringList());
+    // Blanks and tabs are not line breaks, and a line of them is not empty.
+    EXPECT_EQ(linesOf(QStringLiteral("a b\t\n  \nb")),
+              (QStringList{QStringLiteral("a b\t"), QStringLiteral("  "), QStringLiteral("b")}));
 }
 
 TEST(PlaylistTextTest, TrimsOnlyBlanksAndTabs)
@@ -261,67 +253,49 @@ TEST(MediaPlaylistTest, RestartedNumberingMakesEverySegmentNew)
     EXPECT_EQ(none.lastWrittenFor(100), 100);
 }
 
-TEST(VariantTest, HighestBandwidthWinsAndTheLaterOfEqualOnes)
+TEST(VariantTest, BestVariantTable)
 {
-    EXPECT_EQ(variantOf(QStringLiteral("#EXTM3U\n"
-                                       "#EXT-X-STREAM-INF:BANDWIDTH=300,RESOLUTION=640x360\nlow.m3u8\n"
-                                       "#EXT-X-STREAM-INF:BANDWIDTH=900\nfirst900.m3u8\n"
-                                       "#EXT-X-STREAM-INF:BANDWIDTH=900\nsecond900.m3u8\n"
-                                       "#EXT-X-STREAM-INF:BANDWIDTH=500\nmid.m3u8\n")),
-              QStringLiteral("http://provider.test:8080/live/chan/second900.m3u8"));
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:RESOLUTION=1x1\na.m3u8\n"
-                                       "#EXT-X-STREAM-INF:CODECS=\"x\"\nb.m3u8\n")),
-              QStringLiteral("http://provider.test:8080/live/chan/b.m3u8"));
-}
-
-TEST(VariantTest, BandwidthAttributeForms)
-{
-    // The first "BANDWIDTH=" counts, even inside AVERAGE-BANDWIDTH.
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:AVERAGE-BANDWIDTH=100,BANDWIDTH=5000\nhigh-peak.m3u8\n"
-                                       "#EXT-X-STREAM-INF:BANDWIDTH=200\nother.m3u8\n")),
-              QStringLiteral("http://provider.test:8080/live/chan/other.m3u8"));
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=\"800\"\nquoted.m3u8\n"
-                                       "#EXT-X-STREAM-INF:BANDWIDTH=700\nplain.m3u8\n")),
-              QStringLiteral("http://provider.test:8080/live/chan/quoted.m3u8"));
-    // Unreadable values (blank, fraction, overflow, empty) count as 0, so a
-    // later variant with 0 beats them.
-    for (const char *value : {" 800", "8.5", "99999999999999999999", ""}) {
-        SCOPED_TRACE(value);
-        const QString master = QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=") + QString::fromUtf8(value)
-                               + QStringLiteral("\nfirst.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=0\nsecond.m3u8\n");
-        EXPECT_EQ(variantOf(master), QStringLiteral("http://provider.test:8080/live/chan/second.m3u8"));
+    // The chosen variant, relative to the master's folder unless absolute.
+    const struct { const char *master; const char *chosen; const char *base = nullptr; } cases[] = {
+        // The highest bandwidth wins, and the later of equal ones; a missing
+        // bandwidth counts as 0.
+        {"#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300,RESOLUTION=640x360\nlow.m3u8\n"
+         "#EXT-X-STREAM-INF:BANDWIDTH=900\nfirst900.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=900\nsecond900.m3u8\n"
+         "#EXT-X-STREAM-INF:BANDWIDTH=500\nmid.m3u8\n", "second900.m3u8"},
+        {"#EXT-X-STREAM-INF:RESOLUTION=1x1\na.m3u8\n#EXT-X-STREAM-INF:CODECS=\"x\"\nb.m3u8\n", "b.m3u8"},
+        // The first "BANDWIDTH=" counts, even inside AVERAGE-BANDWIDTH; quotes
+        // around the value are dropped.
+        {"#EXT-X-STREAM-INF:AVERAGE-BANDWIDTH=100,BANDWIDTH=5000\nhigh-peak.m3u8\n"
+         "#EXT-X-STREAM-INF:BANDWIDTH=200\nother.m3u8\n", "other.m3u8"},
+        {"#EXT-X-STREAM-INF:BANDWIDTH=\"800\"\nquoted.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=700\nplain.m3u8\n",
+         "quoted.m3u8"},
+        // An unreadable value (any that readPlaylistInteger refuses) counts
+        // as 0, so a later variant with 0 beats it.
+        {"#EXT-X-STREAM-INF:BANDWIDTH= 800\nfirst.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=0\nsecond.m3u8\n", "second.m3u8"},
+        // Tags and blank lines between the stream information and its URI
+        // keep the bandwidth; a second stream information line replaces it.
+        {"#EXT-X-STREAM-INF:BANDWIDTH=900\n#EXT-X-STREAM-INF:BANDWIDTH=100\n#comment\n \t\nlow.m3u8\n"
+         "#EXT-X-STREAM-INF:BANDWIDTH=200\nhigher.m3u8\n", "higher.m3u8"},
+        // A URI without stream information before it is not a variant, and an
+        // unresolvable URI drops its bandwidth, so the next URI is a stray one.
+        {"#EXTM3U\nstray.m3u8\n", nullptr},
+        {"#EXT-X-STREAM-INF:BANDWIDTH=900\n", nullptr},
+        {"#EXT-X-STREAM-INF:BANDWIDTH=900\nhttp://[::1/v.m3u8\nstray.m3u8\n", nullptr},
+        // A negative bandwidth is passed over, but -1 is taken.
+        {"#EXT-X-STREAM-INF:BANDWIDTH=-5\nneg.m3u8\n", nullptr},
+        {"#EXT-X-STREAM-INF:BANDWIDTH=-1\nminus-one.m3u8\n", "minus-one.m3u8"},
+        // Resolved against the master's own address.
+        {"#EXT-X-STREAM-INF:BANDWIDTH=1\n../hd/index.m3u8\n", "https://a.test/hd/index.m3u8", kMasterURL},
+        {"#EXT-X-STREAM-INF:BANDWIDTH=1\n/hd/index.m3u8\n", "https://a.test/hd/index.m3u8", kMasterURL},
+        {"#EXT-X-STREAM-INF:BANDWIDTH=1\nhttp://b.test/x.m3u8\n", "http://b.test/x.m3u8", kMasterURL},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.master);
+        const QUrl base = c.base ? QUrl(QString::fromLatin1(c.base)) : kPlaylistURL;
+        const QUrl chosen(QString::fromLatin1(c.chosen));
+        const auto expected = c.chosen ? std::optional(kPlaylistURL.resolved(chosen).toString()) : std::nullopt;
+        EXPECT_EQ(variantOf(QString::fromUtf8(c.master), base), expected);
     }
-}
-
-TEST(VariantTest, PendingBandwidthRules)
-{
-    // Tags and blank lines between the stream information and its URI keep
-    // the bandwidth; a second stream information line replaces it.
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=900\n#EXT-X-STREAM-INF:BANDWIDTH=100\n"
-                                       "#comment\n \t\nlow.m3u8\n"
-                                       "#EXT-X-STREAM-INF:BANDWIDTH=200\nhigher.m3u8\n")),
-              QStringLiteral("http://provider.test:8080/live/chan/higher.m3u8"));
-    // A URI without stream information before it is not a variant.
-    EXPECT_EQ(variantOf(QStringLiteral("#EXTM3U\nstray.m3u8\n")), std::nullopt);
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=900\n")), std::nullopt);
-    // An unresolvable URI drops its bandwidth, so the next URI is a stray one.
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=900\nhttp://[::1/v.m3u8\nstray.m3u8\n")),
-              std::nullopt);
-    // A negative bandwidth is passed over.
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=-5\nneg.m3u8\n")), std::nullopt);
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=-1\nminus-one.m3u8\n")),
-              QStringLiteral("http://provider.test:8080/live/chan/minus-one.m3u8"));
-}
-
-TEST(VariantTest, ResolvesAgainstTheMasterAddress)
-{
-    const QUrl base(QStringLiteral("https://a.test/tv/master.m3u8?token=1"));
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=1\n../hd/index.m3u8\n"), base),
-              QStringLiteral("https://a.test/hd/index.m3u8"));
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=1\n/hd/index.m3u8\n"), base),
-              QStringLiteral("https://a.test/hd/index.m3u8"));
-    EXPECT_EQ(variantOf(QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=1\nhttp://b.test/x.m3u8\n"), base),
-              QStringLiteral("http://b.test/x.m3u8"));
     EXPECT_TRUE(isMasterPlaylist(QStringLiteral("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\na\n")));
     EXPECT_FALSE(isMasterPlaylist(QStringLiteral("#EXTM3U\n#EXTINF:4,\na.ts\n")));
 }

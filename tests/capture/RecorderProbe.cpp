@@ -22,6 +22,7 @@ StreamRecorder::Timing fastTiming()
     timing.providerFullRetryDelay = std::chrono::milliseconds(40);
     timing.progressInterval = std::chrono::milliseconds(100);
     timing.requestTimeout = std::chrono::milliseconds(5000);
+    timing.minimumPollDelay = std::chrono::milliseconds(20);
     return timing;
 }
 
@@ -38,7 +39,6 @@ RecorderProbe::RecorderProbe(const QUrl &source, const QString &filePath, const 
     m_recorder->onProgress = [this, onMainThread](qint64 bytes) {
         callbacksOnMainThread = callbacksOnMainThread && onMainThread();
         progress.append(bytes);
-        progressTimes.append(Clock::now());
     };
     m_recorder->onFinish = [this, onMainThread](const StreamRecorder::Outcome &outcome, qint64 bytes) {
         callbacksOnMainThread = callbacksOnMainThread && onMainThread();

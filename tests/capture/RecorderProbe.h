@@ -45,7 +45,6 @@ public:
     const Clock::time_point createdAt = Clock::now();
     QList<Finish> finishes;
     QList<qint64> progress;
-    QList<Clock::time_point> progressTimes;
     bool callbacksOnMainThread = true;
 
 private:

@@ -1,22 +1,17 @@
-#include "FakeProvider.h"
-#include "RecorderProbe.h"
+#include "RecorderFixture.h"
 #include "TestSupport.h"
 
 #include <QFileInfo>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
 using testsupport::readFile;
 using testsupport::spin;
 using testsupport::waitUntil;
-using Answer = FakeProvider::Answer;
-using Outcome = StreamRecorder::Outcome;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class StreamRecorderLifecycle : public ::testing::Test
+class StreamRecorderLifecycle : public RecorderFixture
 {
 protected:
     void SetUp() override
@@ -26,23 +21,19 @@ protected:
         provider.serve(QStringLiteral("/refused.ts"), Answer::status(404));
     }
 
-    std::unique_ptr<RecorderProbe> probe(const QString &streamPath, const QDateTime &endDate,
-                                         const StreamRecorder::Timing &timing = fastTiming())
+    // A recording that is not started yet.
+    std::unique_ptr<RecorderProbe> probe(const QDateTime &endDate)
     {
-        return std::make_unique<RecorderProbe>(provider.url(streamPath),
-                                               folder.filePath(QStringLiteral("show.ts")), endDate, timing);
+        return std::make_unique<RecorderProbe>(provider.url(QStringLiteral("/slow.ts")), filePath(), endDate,
+                                               fastTiming());
     }
-
-    QTemporaryDir folder;
-    FakeProvider provider;
 };
 
 } // namespace
 
 TEST_F(StreamRecorderLifecycle, AnEndDateInThePastFailsAtOnce)
 {
-    auto recording = probe(QStringLiteral("/slow.ts"), fromNow(-1s));
-    ASSERT_TRUE(recording->start());
+    auto recording = record(QStringLiteral("/slow.ts"), fastTiming(), fromNow(-1s));
     ASSERT_TRUE(recording->waitForFinish(2s));
     EXPECT_EQ(recording->finishes[0].outcome,
               Outcome::failed(QStringLiteral("No video was received from the provider.")));
@@ -51,8 +42,7 @@ TEST_F(StreamRecorderLifecycle, AnEndDateInThePastFailsAtOnce)
 
 TEST_F(StreamRecorderLifecycle, StopGivesStoppedOnceEvenWithoutData)
 {
-    auto recording = probe(QStringLiteral("/silent.ts"), fromNow(60s));
-    ASSERT_TRUE(recording->start());
+    auto recording = record(QStringLiteral("/silent.ts"));
     ASSERT_TRUE(waitUntil([&] { return provider.requests().size() == 1; }));
     recording->recorder().stop();
     recording->recorder().stop();
@@ -66,8 +56,7 @@ TEST_F(StreamRecorderLifecycle, StopGivesStoppedOnceEvenWithoutData)
 
 TEST_F(StreamRecorderLifecycle, StopAfterTheEndTimerGivesNoSecondOutcome)
 {
-    auto recording = probe(QStringLiteral("/slow.ts"), fromNow(200ms));
-    ASSERT_TRUE(recording->start());
+    auto recording = record(QStringLiteral("/slow.ts"), fastTiming(), fromNow(200ms));
     ASSERT_TRUE(recording->waitForFinish());
     recording->recorder().stop();
     recording->recorder().extend(fromNow(-1s));
@@ -102,9 +91,8 @@ TEST_F(StreamRecorderLifecycle, StopEndTimerAndFailureRacingGiveExactlyOneOutcom
 
 TEST_F(StreamRecorderLifecycle, NothingIsWrittenAfterTheOutcome)
 {
-    auto recording = probe(QStringLiteral("/slow.ts"), fromNow(60s));
-    const QString path = folder.filePath(QStringLiteral("show.ts"));
-    ASSERT_TRUE(recording->start());
+    auto recording = record(QStringLiteral("/slow.ts"));
+    const QString path = filePath();
     ASSERT_TRUE(waitUntil([&] { return QFileInfo(path).size() >= 5000; }));
     recording->recorder().stop();
     ASSERT_TRUE(recording->waitForFinish());
@@ -119,23 +107,20 @@ TEST_F(StreamRecorderLifecycle, NothingIsWrittenAfterTheOutcome)
 
 TEST_F(StreamRecorderLifecycle, ExtendLengthensAndShortens)
 {
-    auto lengthened = probe(QStringLiteral("/slow.ts"), fromNow(200ms));
-    ASSERT_TRUE(lengthened->start());
+    auto lengthened = record(QStringLiteral("/slow.ts"), fastTiming(), fromNow(200ms));
     lengthened->recorder().extend(fromNow(700ms));
     ASSERT_TRUE(lengthened->waitForFinish());
     EXPECT_EQ(lengthened->finishes[0].outcome, Outcome::finished());
     EXPECT_GE(lengthened->finishes[0].at - lengthened->createdAt, 650ms);
 
-    auto shortened = probe(QStringLiteral("/slow.ts"), fromNow(60s));
-    ASSERT_TRUE(shortened->start());
+    auto shortened = record(QStringLiteral("/slow.ts"));
     spin(100ms);
     shortened->recorder().extend(fromNow(200ms));
     ASSERT_TRUE(shortened->waitForFinish(3s));
     EXPECT_EQ(shortened->finishes[0].outcome, Outcome::finished());
     EXPECT_GE(shortened->finishes[0].at - shortened->createdAt, 250ms);
 
-    auto ended = probe(QStringLiteral("/slow.ts"), fromNow(60s));
-    ASSERT_TRUE(ended->start());
+    auto ended = record(QStringLiteral("/slow.ts"));
     ASSERT_TRUE(waitUntil([&] { return !ended->progress.isEmpty(); }));
     const auto extendedAt = Clock::now();
     ended->recorder().extend(fromNow(-5s));
@@ -148,8 +133,7 @@ TEST_F(StreamRecorderLifecycle, ProgressComesAtMostOncePerIntervalAndFirstAtOnce
 {
     StreamRecorder::Timing timing = fastTiming();
     timing.progressInterval = 250ms;
-    auto recording = probe(QStringLiteral("/slow.ts"), fromNow(1250ms), timing);
-    ASSERT_TRUE(recording->start());
+    auto recording = record(QStringLiteral("/slow.ts"), timing, fromNow(1250ms));
     ASSERT_TRUE(waitUntil([&] { return !recording->progress.isEmpty(); }, 2s));
     EXPECT_LE(recording->progress[0], 3000); // the first chunk or so, not a later total
     ASSERT_TRUE(recording->waitForFinish());
@@ -164,8 +148,7 @@ TEST_F(StreamRecorderLifecycle, ProgressComesAtMostOncePerIntervalAndFirstAtOnce
 
 TEST_F(StreamRecorderLifecycle, ClearedCallbacksAreNotCalled)
 {
-    auto recording = probe(QStringLiteral("/slow.ts"), fromNow(60s));
-    ASSERT_TRUE(recording->start());
+    auto recording = record(QStringLiteral("/slow.ts"));
     ASSERT_TRUE(waitUntil([&] { return !recording->progress.isEmpty(); }));
     const qsizetype reports = recording->progress.size();
     recording->recorder().onProgress = nullptr;
@@ -178,12 +161,11 @@ TEST_F(StreamRecorderLifecycle, ClearedCallbacksAreNotCalled)
 
 TEST_F(StreamRecorderLifecycle, DestructionIsQuickAndSilentInEveryState)
 {
-    auto neverStarted = probe(QStringLiteral("/slow.ts"), fromNow(60s));
+    auto neverStarted = probe(fromNow(60s));
     neverStarted->recorder().stop();
     neverStarted->destroyRecorder();
 
-    auto running = probe(QStringLiteral("/slow.ts"), fromNow(60s));
-    ASSERT_TRUE(running->start());
+    auto running = record(QStringLiteral("/slow.ts"));
     ASSERT_TRUE(waitUntil([&] { return !running->progress.isEmpty(); }));
     running->recorder().stop(); // the outcome is posted, but never delivered
     const auto destroyedAt = Clock::now();
@@ -194,7 +176,7 @@ TEST_F(StreamRecorderLifecycle, DestructionIsQuickAndSilentInEveryState)
     EXPECT_TRUE(waitUntil([&] { return provider.openConnections() == 0; }));
 
     // The recording manager lets go of a recorder from inside its outcome.
-    auto finishing = probe(QStringLiteral("/slow.ts"), fromNow(100ms));
+    auto finishing = probe(fromNow(100ms));
     bool destroyedInCallback = false;
     finishing->recorder().onFinish = [&](const Outcome &, qint64) {
         finishing->destroyRecorder();

@@ -1,64 +1,38 @@
-#include "FakeProvider.h"
-#include "RecorderProbe.h"
+#include "RecorderFixture.h"
 #include "TestSupport.h"
-
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
 using testsupport::readFile;
-using Answer = FakeProvider::Answer;
-using Outcome = StreamRecorder::Outcome;
 
-namespace {
+using StreamRecorderRetry = RecorderFixture;
 
-// The pauses between consecutive requests, as the provider saw them.
-QList<std::chrono::steady_clock::duration> gaps(const QList<FakeProvider::Request> &requests)
+TEST_F(StreamRecorderRetry, ARefusalFailsAfterThirtyAttemptsInARow)
 {
-    QList<std::chrono::steady_clock::duration> result;
-    for (qsizetype i = 1; i < requests.size(); ++i)
-        result.append(requests[i].receivedAt - requests[i - 1].receivedAt);
-    return result;
-}
-
-} // namespace
-
-TEST(StreamRecorderRetry, ARefusalFailsAfterThirtyAttemptsInARow)
-{
-    QTemporaryDir folder;
-    FakeProvider provider;
     provider.serve(QStringLiteral("/a.ts"), Answer::status(404));
     StreamRecorder::Timing timing = fastTiming();
     timing.retryDelay = 5ms;
 
-    RecorderProbe probe(provider.url(QStringLiteral("/a.ts")), folder.filePath(QStringLiteral("a.ts")),
-                        fromNow(60s), timing);
-    ASSERT_TRUE(probe.start());
-    ASSERT_TRUE(probe.waitForFinish());
-    EXPECT_EQ(probe.finishes[0].outcome, Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
-    EXPECT_EQ(probe.finishes[0].bytes, 0);
+    auto probe = record(QStringLiteral("/a.ts"), timing);
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(probe->finishes[0].outcome, Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
+    EXPECT_EQ(probe->finishes[0].bytes, 0);
     EXPECT_EQ(provider.requests().size(), 30);
     testsupport::spin(100ms);
     EXPECT_EQ(provider.requests().size(), 30);
-    EXPECT_EQ(readFile(folder.filePath(QStringLiteral("a.ts"))), QByteArray());
+    EXPECT_EQ(readFile(filePath()), QByteArray());
 }
 
-TEST(StreamRecorderRetry, AFullProviderIsAskedAgainUncountedUntilTheEndDate)
+TEST_F(StreamRecorderRetry, AFullProviderIsAskedAgainUncountedUntilTheEndDate)
 {
-    QTemporaryDir folder;
-    FakeProvider provider;
     provider.serve(QStringLiteral("/a.ts"), Answer::status(509));
-    StreamRecorder::Timing timing = fastTiming();
+    StreamRecorder::Timing timing = timingWithLimit(2);
     timing.providerFullRetryDelay = 80ms;
     timing.retryDelay = 5ms;
-    timing.failureLimit = 2;
 
-    RecorderProbe probe(provider.url(QStringLiteral("/a.ts")), folder.filePath(QStringLiteral("a.ts")),
-                        fromNow(800ms), timing);
-    ASSERT_TRUE(probe.start());
-    ASSERT_TRUE(probe.waitForFinish());
-    EXPECT_EQ(probe.finishes[0].outcome, Outcome::failed(QStringLiteral("Every provider connection was in use.")));
-    EXPECT_GE(probe.finishes[0].at - probe.createdAt, 750ms);
+    auto probe = record(QStringLiteral("/a.ts"), timing, fromNow(800ms));
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(probe->finishes[0].outcome, Outcome::failed(QStringLiteral("Every provider connection was in use.")));
+    EXPECT_GE(probe->finishes[0].at - probe->createdAt, 750ms);
     const auto requests = provider.requests();
     EXPECT_GE(requests.size(), 4);
     EXPECT_LE(requests.size(), 11);
@@ -66,25 +40,20 @@ TEST(StreamRecorderRetry, AFullProviderIsAskedAgainUncountedUntilTheEndDate)
         EXPECT_GE(gap, 75ms);
 }
 
-TEST(StreamRecorderRetry, AnAnswerAfterAFullProviderMakesFailuresCountAgain)
+TEST_F(StreamRecorderRetry, AnAnswerAfterAFullProviderMakesFailuresCountAgain)
 {
-    QTemporaryDir folder;
-    FakeProvider provider;
     provider.serve(QStringLiteral("/a.ts"), {Answer::status(509), Answer::status(509), Answer::stream(1000),
                                              Answer::status(404)});
-    StreamRecorder::Timing timing = fastTiming();
+    StreamRecorder::Timing timing = timingWithLimit(3);
     timing.providerFullRetryDelay = 150ms;
     timing.retryDelay = 10ms;
-    timing.failureLimit = 3;
 
-    RecorderProbe probe(provider.url(QStringLiteral("/a.ts")), folder.filePath(QStringLiteral("a.ts")),
-                        fromNow(60s), timing);
-    ASSERT_TRUE(probe.start());
-    ASSERT_TRUE(probe.waitForFinish());
+    auto probe = record(QStringLiteral("/a.ts"), timing);
+    ASSERT_TRUE(probe->waitForFinish());
     // The end of the stream and two refusals make three counted failures.
-    EXPECT_EQ(probe.finishes[0].outcome, Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
-    EXPECT_EQ(probe.finishes[0].bytes, 1000);
-    EXPECT_EQ(readFile(folder.filePath(QStringLiteral("a.ts"))), FakeProvider::content(0, 1000));
+    EXPECT_EQ(probe->finishes[0].outcome, Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
+    EXPECT_EQ(probe->finishes[0].bytes, 1000);
+    EXPECT_EQ(readFile(filePath()), FakeProvider::content(0, 1000));
     const auto requestGaps = gaps(provider.requests());
     ASSERT_EQ(requestGaps.size(), 4);
     EXPECT_GE(requestGaps[0], 140ms);
@@ -93,57 +62,32 @@ TEST(StreamRecorderRetry, AnAnswerAfterAFullProviderMakesFailuresCountAgain)
     EXPECT_LT(requestGaps[3], 140ms);
 }
 
-TEST(StreamRecorderRetry, AStreamThatEndsAndDoesNotComeBackFails)
+TEST_F(StreamRecorderRetry, AStreamThatEndsAndDoesNotComeBackFails)
 {
-    QTemporaryDir folder;
-    FakeProvider provider;
     provider.serve(QStringLiteral("/a.ts"), {Answer::stream(5000), Answer::stream(0)});
-    StreamRecorder::Timing timing = fastTiming();
-    timing.failureLimit = 3;
 
-    RecorderProbe probe(provider.url(QStringLiteral("/a.ts")), folder.filePath(QStringLiteral("a.ts")),
-                        fromNow(60s), timing);
-    ASSERT_TRUE(probe.start());
-    ASSERT_TRUE(probe.waitForFinish());
-    EXPECT_EQ(probe.finishes[0].outcome, Outcome::failed(QStringLiteral("The stream stopped and did not come back.")));
-    EXPECT_EQ(probe.finishes[0].bytes, 5000);
+    auto probe = record(QStringLiteral("/a.ts"), timingWithLimit(3));
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(probe->finishes[0].outcome, Outcome::failed(QStringLiteral("The stream stopped and did not come back.")));
+    EXPECT_EQ(probe->finishes[0].bytes, 5000);
     EXPECT_EQ(provider.requests().size(), 3);
     for (const auto gap : gaps(provider.requests()))
         EXPECT_GE(gap, 18ms);
 }
 
-TEST(StreamRecorderRetry, AProviderThatFallsSilentTimesOut)
+TEST_F(StreamRecorderRetry, AProviderThatFallsSilentTimesOut)
 {
-    QTemporaryDir folder;
-    FakeProvider provider;
     // The first answer takes longer than the timeout but never pauses that long.
     provider.serve(QStringLiteral("/a.ts"), {Answer::slowStream(500, 100ms, 4000), Answer::silence()});
-    StreamRecorder::Timing timing = fastTiming();
+    StreamRecorder::Timing timing = timingWithLimit(3);
     timing.requestTimeout = 300ms;
-    timing.failureLimit = 3;
 
-    RecorderProbe probe(provider.url(QStringLiteral("/a.ts")), folder.filePath(QStringLiteral("a.ts")),
-                        fromNow(60s), timing);
-    ASSERT_TRUE(probe.start());
-    ASSERT_TRUE(probe.waitForFinish());
-    EXPECT_EQ(probe.finishes[0].outcome, Outcome::failed(QStringLiteral("The request timed out.")));
-    EXPECT_EQ(probe.finishes[0].bytes, 4000);
+    auto probe = record(QStringLiteral("/a.ts"), timing);
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(probe->finishes[0].outcome, Outcome::failed(QStringLiteral("The request timed out.")));
+    EXPECT_EQ(probe->finishes[0].bytes, 4000);
     EXPECT_EQ(provider.requests().size(), 3);
     // Two silent attempts, each given up after the idle timeout.
-    EXPECT_GE(probe.finishes[0].at - provider.requests()[1].receivedAt, 2 * 280ms);
+    EXPECT_GE(probe->finishes[0].at - provider.requests()[1].receivedAt, 2 * 280ms);
     EXPECT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }));
-}
-
-TEST(StreamRecorderRetry, NothingReceivedByTheEndDateFails)
-{
-    QTemporaryDir folder;
-    FakeProvider provider;
-    provider.serve(QStringLiteral("/a.ts"), Answer::silence());
-
-    RecorderProbe probe(provider.url(QStringLiteral("/a.ts")), folder.filePath(QStringLiteral("a.ts")),
-                        fromNow(300ms), fastTiming());
-    ASSERT_TRUE(probe.start());
-    ASSERT_TRUE(probe.waitForFinish());
-    EXPECT_EQ(probe.finishes[0].outcome, Outcome::failed(QStringLiteral("No video was received from the provider.")));
-    EXPECT_EQ(probe.finishes[0].bytes, 0);
 }

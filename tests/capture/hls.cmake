@@ -2,7 +2,7 @@ tivolux_add_test(test_hls_playlist SOURCES HLSPlaylistTest.cpp LIBS tivolux_capt
 tivolux_add_test(test_hls_capture
   SOURCES
     RecorderProbe.h RecorderProbe.cpp
-    HLSCaptureFixture.h
+    RecorderFixture.h
     HLSCaptureTests.cpp
     HLSCaptureFailureTests.cpp
   LIBS tivolux_capture Qt6::Network

@@ -172,37 +172,34 @@ TEST(HelperProcessTest, HandedOverSocketServesOnlyTheInstalledApplication)
 
 TEST(HelperProcessTest, TestOptionsAreRefusedOutsideTheTestMode)
 {
-    const auto exitCode = [](const QStringList &arguments, const QProcessEnvironment &environment) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(HelperProcess::executable(), arguments);
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished();
-            return -1;
-        }
-        return process.exitCode();
-    };
     const QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment activated = plain;
     activated.insert(QStringLiteral("LISTEN_FDS"), QStringLiteral("1"));
     activated.insert(QStringLiteral("LISTEN_PID"), QStringLiteral("1"));
+    const QString socket = QStringLiteral("/nonexistent/helper.sock");
     const QString record = QStringLiteral("/nonexistent/record.txt");
+    const QString fake = QStringLiteral("--fake-power-manager");
+    const QString allowed = QStringLiteral("--allowed-client");
 
-    // Handed a socket by the service manager, no option is accepted.
-    EXPECT_EQ(exitCode({QStringLiteral("--socket"), QStringLiteral("/nonexistent/helper.sock"),
-                        QStringLiteral("--fake-power-manager"), record},
-                       activated),
-              2);
-    EXPECT_EQ(exitCode({QStringLiteral("--allowed-client"), QStringLiteral("/bin/sh")}, activated), 2);
-    // The fake and the allowed client belong to the test socket only.
-    EXPECT_EQ(exitCode({QStringLiteral("--fake-power-manager"), record}, plain), 2);
-    EXPECT_EQ(exitCode({QStringLiteral("--allowed-client"), QStringLiteral("/bin/sh")}, plain), 2);
-    EXPECT_EQ(exitCode({QStringLiteral("--socket"), QStringLiteral("/nonexistent/helper.sock"),
-                        QStringLiteral("--fake-now"), QStringLiteral("0")},
-                       plain),
-              2);
-    EXPECT_EQ(exitCode({}, plain), 2);
+    // Handed a socket by the service manager, no option is accepted; the fake
+    // and the allowed client belong to the test socket only.
+    const struct { QStringList arguments; const QProcessEnvironment &environment; } cases[] = {
+        {{QStringLiteral("--socket"), socket, fake, record}, activated},
+        {{allowed, QStringLiteral("/bin/sh")}, activated},
+        {{fake, record}, plain},
+        {{allowed, QStringLiteral("/bin/sh")}, plain},
+        {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-now"), QStringLiteral("0")}, plain},
+        {{}, plain},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
+        QProcess process;
+        process.setProcessEnvironment(c.environment);
+        process.start(HelperProcess::executable(), c.arguments);
+        ASSERT_TRUE(process.waitForFinished(5000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 2);
+    }
 }
 
 } // namespace

@@ -56,27 +56,21 @@ TEST(LimitAnswerTest, ProviderFigurePlusRecentStarts)
         {R"({"user_info":{"active_cons":0,"max_connections":1}})", 0, goAhead},
         {R"({"user_info":{"active_cons":1,"max_connections":3}})", 2, LimitAnswer::fullWith(3, 3)},
         {R"({"user_info":{"active_cons":5,"max_connections":" 3 "}})", 0, LimitAnswer::fullWith(5, 3)},
-        {R"({"user_info":{"active_cons":true,"max_connections":1}})", 0, LimitAnswer::fullWith(1, 1)},
-        // A limit of 0, a missing one, an unreadable one or a negative one is 1.
+        // A limit of 0, a missing or unreadable one, or a negative one is 1.
         {R"({"user_info":{"active_cons":1,"max_connections":0}})", 0, LimitAnswer::fullWith(1, 1)},
         {R"({"user_info":{"active_cons":1}})", 0, LimitAnswer::fullWith(1, 1)},
-        {R"({"user_info":{"active_cons":1,"max_connections":"abc"}})", 0, LimitAnswer::fullWith(1, 1)},
         {R"({"user_info":{"active_cons":1,"max_connections":-4}})", 0, LimitAnswer::fullWith(1, 1)},
         {R"({"user_info":{"active_cons":0,"max_connections":0}})", 0, goAhead},
         // The sum of extreme counts is held at the largest integer.
         {R"({"user_info":{"active_cons":"9223372036854775807","max_connections":5}})", 3,
          LimitAnswer::fullWith(kMax, 5)},
-        // Anything unexpected goes ahead.
+        // Anything unexpected goes ahead: no readable count in use, user
+        // information that is no object, a body that is no object, or no JSON.
         {R"({"user_info":{"max_connections":1}})", 5, goAhead},
-        {R"({"user_info":{"active_cons":null,"max_connections":1}})", 5, goAhead},
-        {R"({"user_info":{"active_cons":"x","max_connections":1}})", 5, goAhead},
         {R"({"user_info":[1,2],"active_cons":9})", 5, goAhead},
-        {R"({"user_info":"active_cons"})", 5, goAhead},
         {R"({"server_info":{"active_cons":9}})", 5, goAhead},
         {R"([{"user_info":{"active_cons":9}}])", 5, goAhead},
         {R"({"user_info":{"active_cons":9,)", 5, goAhead},
-        {"<html><body>Forbidden</body></html>", 5, goAhead},
-        {"", 5, goAhead},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.body);
@@ -87,14 +81,9 @@ TEST(LimitAnswerTest, ProviderFigurePlusRecentStarts)
     }
 }
 
-TEST(LimitAnswerTest, QueryAddressKeepsTheValuesInside)
+TEST(LimitAnswerTest, AnAccountWithoutAServerHasNoQueryAddress)
 {
-    const ProviderConnections::Account account{QUrl(QStringLiteral("http://p.test:8080")),
-                                               QStringLiteral("a&b=c#d+e%f g/\u00fc?"),
-                                               QStringLiteral("p&password=x")};
-    EXPECT_EQ(ProviderConnections::accountQueryURL(account).toEncoded(),
-              QByteArray("http://p.test:8080/player_api.php"
-                         "?username=a%26b%3Dc%23d%2Be%25f%20g%2F%C3%BC%3F&password=p%26password%3Dx"));
-    // An account without a usable server gives no address.
+    // How the values are encoded is checked on the wire, in
+    // ProviderLimitCheckTest.SendsTheQueryWithEncodedValuesAndAHeaderSafeUserAgent.
     EXPECT_FALSE(ProviderConnections::accountQueryURL({QUrl(), QStringLiteral("u"), QStringLiteral("p")}).isValid());
 }

@@ -3,7 +3,6 @@
 namespace {
 
 const QByteArray kJSON = "application/json; charset=utf-8";
-const QByteArray kInvalidRequest = R"({"error":"Invalid request."})";
 
 QByteArray scheduleBody(const QDateTime &start, const QDateTime &end, const QByteArray &extra = {})
 {
@@ -17,6 +16,15 @@ void expectStatus(const std::optional<HTTPResponse> &response, const char *statu
 {
     ASSERT_TRUE(response);
     EXPECT_EQ(response->statusLine, QByteArray(statusLine));
+}
+
+// A refusal: 400 with the error text in JSON.
+void expectRefusal(const std::optional<HTTPResponse> &response, const QByteArray &error, const QByteArray &what = {})
+{
+    ASSERT_TRUE(response) << what.constData();
+    EXPECT_EQ(response->statusLine, QByteArray("HTTP/1.1 400 Bad Request")) << what.constData();
+    EXPECT_EQ(response->header("Content-Type"), kJSON) << what.constData();
+    EXPECT_EQ(response->body, R"({"error":")" + error + R"("})") << what.constData();
 }
 
 void expectNotFound(const std::optional<HTTPResponse> &response, const char *what)
@@ -123,15 +131,10 @@ TEST_F(APIRouterTest, ScheduleAnswersTheRecordingOrTheReason)
     const QDateTime start = QDateTime(now.date().addDays(2), QTime(20, 0), Qt::UTC);
 
     for (const QByteArray &body : {QByteArray(""), QByteArray("{}"), QByteArray("not json"),
-                                  scheduleBody(start, start.addSecs(3600)).replace("Z\"", ".5Z\"")}) {
-        const auto refused = request("POST", "/api/recordings", body);
-        expectStatus(refused, "HTTP/1.1 400 Bad Request");
-        EXPECT_EQ(refused->header("Content-Type"), kJSON);
-        EXPECT_EQ(refused->body, kInvalidRequest) << body.constData();
-    }
-    const auto ended = request("POST", "/api/recordings", scheduleBody(now.addSecs(-7200), now.addSecs(-3600)));
-    expectStatus(ended, "HTTP/1.1 400 Bad Request");
-    EXPECT_EQ(ended->body, QByteArray(R"({"error":"This programme has already ended."})"));
+                                  scheduleBody(start, start.addSecs(3600)).replace("Z\"", ".5Z\"")})
+        expectRefusal(request("POST", "/api/recordings", body), "Invalid request.", body);
+    expectRefusal(request("POST", "/api/recordings", scheduleBody(now.addSecs(-7200), now.addSecs(-3600))),
+                  "This programme has already ended.");
 
     const auto created = request("POST", "/api/recordings", scheduleBody(start, start.addSecs(3600)));
     expectStatus(created, "HTTP/1.1 201 Created");
@@ -163,16 +166,11 @@ TEST_F(APIRouterTest, ExtendChecksTheRecordingBeforeTheBody)
     expectNotFound(request("POST", "/api/recordings/{" + idText(scheduled) + "}/extend", R"({"minutes":5})"),
                    "braced id");
     for (const QByteArray &body : {QByteArray("{}"), QByteArray(R"({"minutes":1.5})"), QByteArray(R"({"minutes":"5"})"),
-                                  QByteArray()}) {
-        const auto refused = request("POST", path, body);
-        expectStatus(refused, "HTTP/1.1 400 Bad Request");
-        EXPECT_EQ(refused->body, kInvalidRequest) << body.constData();
-    }
-    const auto invalid = request("POST", path, R"({"minutes":0})");
-    expectStatus(invalid, "HTTP/1.1 400 Bad Request");
-    EXPECT_EQ(invalid->body, QByteArray(R"({"error":"Invalid extension."})"));
-    const auto over = request("POST", "/api/recordings/" + idText(finished) + "/extend", R"({"minutes":5})");
-    EXPECT_EQ(over->body, QByteArray(R"({"error":"This recording has already ended."})"));
+                                  QByteArray()})
+        expectRefusal(request("POST", path, body), "Invalid request.", body);
+    expectRefusal(request("POST", path, R"({"minutes":0})"), "Invalid extension.");
+    expectRefusal(request("POST", "/api/recordings/" + idText(finished) + "/extend", R"({"minutes":5})"),
+                  "This recording has already ended.");
 
     // Lower-case ids name the same recording.
     const auto extended = request("POST", path.toLower(), R"({"minutes":30})");

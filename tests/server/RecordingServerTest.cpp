@@ -1,4 +1,5 @@
 #include "LocalAddress.h"
+#include "LogCapture.h"
 #include "RecorderInfo.h"
 #include "ServerFixture.h"
 
@@ -7,25 +8,6 @@
 #include <QTcpServer>
 
 namespace {
-
-QStringList capturedLog;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedLog.append(message);
-}
-
-// Collects the log lines written while it exists.
-struct LogCapture
-{
-    LogCapture()
-    {
-        capturedLog.clear();
-        previous = qInstallMessageHandler(captureMessage);
-    }
-    ~LogCapture() { qInstallMessageHandler(previous); }
-    QtMessageHandler previous;
-};
 
 RecordingServer::Configuration localConfiguration(quint16 port, RecordingManager *manager)
 {
@@ -64,13 +46,16 @@ TEST_F(RecordingServerTest, PortTakenIsReportedAndLogged)
     const quint16 taken = occupant.serverPort();
     RecordingServer blocked(localConfiguration(taken, nullptr));
     QSignalSpy changed(&blocked, &RecordingServer::startErrorChanged);
+    QStringList lines;
     {
         LogCapture log;
         blocked.start();
-        ASSERT_EQ(capturedLog.size(), 1);
-        EXPECT_TRUE(capturedLog.first().startsWith(QStringLiteral("[TivoluxRecorder] server failed: ")));
+        lines = log.all();
     }
-    const QString description = capturedLog.first().mid(QStringLiteral("[TivoluxRecorder] server failed: ").size());
+    ASSERT_EQ(lines.size(), 1);
+    const QString prefix = QStringLiteral("[TivoluxRecorder] server failed: ");
+    EXPECT_TRUE(lines.first().startsWith(prefix));
+    const QString description = lines.first().mid(prefix.size());
     EXPECT_FALSE(description.isEmpty());
     ASSERT_TRUE(blocked.startError());
     EXPECT_EQ(*blocked.startError(), QStringLiteral("Port %1 is not available: ").arg(taken) + description);
@@ -81,7 +66,7 @@ TEST_F(RecordingServerTest, PortTakenIsReportedAndLogged)
     occupant.close();
     LogCapture log;
     blocked.start();
-    EXPECT_TRUE(capturedLog.isEmpty());
+    EXPECT_TRUE(log.all().isEmpty());
     EXPECT_EQ(blocked.serverPort(), 0);
     EXPECT_EQ(changed.count(), 1);
 }

@@ -168,12 +168,6 @@ void FakeSystemd::setUnitFileState(const QString &unit, const QString &state)
     m_unitFiles.insert(unit, state);
 }
 
-QString FakeSystemd::unitFileState(const QString &unit) const
-{
-    QMutexLocker locker(&m_mutex);
-    return m_unitFiles.value(unit);
-}
-
 bool FakeSystemd::isActive(const QString &unit) const
 {
     QMutexLocker locker(&m_mutex);

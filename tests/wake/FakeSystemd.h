@@ -32,7 +32,6 @@ public:
     // The unit file's state as GetUnitFileState answers it; a unit without
     // a state has no unit file.
     void setUnitFileState(const QString &unit, const QString &state);
-    QString unitFileState(const QString &unit) const;
     bool isActive(const QString &unit) const;
     // The next call of the method fails with this D-Bus error.
     void failNext(const QString &method, const QString &errorName, const QString &message);

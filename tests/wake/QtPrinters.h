@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 #include <QStringList>
 #include <ostream>
@@ -14,7 +13,10 @@ inline void PrintTo(const QString &text, std::ostream *os)
 
 inline void PrintTo(const QByteArray &bytes, std::ostream *os)
 {
-    *os << '"' << bytes.toStdString() << '"';
+    if (bytes.size() > 300)
+        *os << bytes.size() << " bytes starting \"" << bytes.left(300).toStdString() << '"';
+    else
+        *os << '"' << bytes.toStdString() << '"';
 }
 
 inline void PrintTo(const QStringList &list, std::ostream *os)

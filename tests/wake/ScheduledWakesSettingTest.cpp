@@ -13,10 +13,19 @@ void store(const QVariant &value)
     QSettings().setValue(QLatin1String(ScheduledWakesSetting::kKey), value);
 }
 
-TEST(ScheduledWakesSettingTest, ReadsNumbersAndTheirTextualFormFromTheSettingsFile)
+class ScheduledWakesSettingTest : public ::testing::Test
 {
-    useOwnSettings();
-    testsupport::clearSettings();
+protected:
+    void SetUp() override
+    {
+        useOwnSettings();
+        testsupport::clearSettings();
+    }
+    void TearDown() override { testsupport::clearSettings(); }
+};
+
+TEST_F(ScheduledWakesSettingTest, ReadsNumbersAndTheirTextualFormFromTheSettingsFile)
+{
     EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
 
     store(QVariantList{1893456031.0, 1893456100});
@@ -27,13 +36,10 @@ TEST(ScheduledWakesSettingTest, ReadsNumbersAndTheirTextualFormFromTheSettingsFi
     EXPECT_EQ(ScheduledWakesSetting::read(), (QSet<qint64>{1893456031000, 1893456100500}));
     store(QStringLiteral("1893456031"));
     EXPECT_EQ(ScheduledWakesSetting::read(), (QSet<qint64>{1893456031000}));
-    testsupport::clearSettings();
 }
 
-TEST(ScheduledWakesSettingTest, AnyElementThatIsNotANumberMeansTheEmptySet)
+TEST_F(ScheduledWakesSettingTest, AnyElementThatIsNotANumberMeansTheEmptySet)
 {
-    useOwnSettings();
-    testsupport::clearSettings();
     for (const QVariant &value : {QVariant(QVariantList{1893456031.0, QStringLiteral("soon")}),
                                   QVariant(QVariantList{1893456031.0, true}),
                                   QVariant(QStringList{QStringLiteral("1893456031"), QString()}),
@@ -42,19 +48,15 @@ TEST(ScheduledWakesSettingTest, AnyElementThatIsNotANumberMeansTheEmptySet)
         store(value);
         EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty()) << value.toString().toStdString();
     }
-    testsupport::clearSettings();
 }
 
-TEST(ScheduledWakesSettingTest, WrittenSetReadsBackInWholeSeconds)
+TEST_F(ScheduledWakesSettingTest, WrittenSetReadsBackInWholeSeconds)
 {
-    useOwnSettings();
-    testsupport::clearSettings();
     ScheduledWakesSetting::write({1893456100000, 1893456031000});
     EXPECT_EQ(QSettings().value(QLatin1String(ScheduledWakesSetting::kKey)).toList(),
               (QVariantList{1893456031.0, 1893456100.0}));
     ScheduledWakesSetting::write({});
     EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
-    testsupport::clearSettings();
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "QtPrinters.h"
 #include "FakeRegistration.h"
 #include "HelperProcess.h"
-#include "LogCapture.h"
 #include "OwnSettings.h"
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
@@ -129,26 +128,6 @@ TEST_F(WakeHelperIntegrationTest, WakesFollowTheScheduledRecordingsAcrossLaunche
     EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
     EXPECT_EQ(registration->unregisterRequests, 1);
     EXPECT_EQ(helper.logLines().size(), 2); // one line per wake placed
-}
-
-TEST_F(WakeHelperIntegrationTest, WakeBeyondThirtyDaysIsRefusedLoggedOnceAndNotAskedAgain)
-{
-    registration->state = Status::Enabled;
-    launch();
-    LogCapture log;
-    const QDateTime start = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 31 * 86400, Qt::UTC);
-    const QString wakeText = start.addSecs(-60).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss '+0000'"));
-
-    schedule(start);
-    const QString refused = QStringLiteral("[TivoluxRecorder] helper refused wake at ") + wakeText;
-    ASSERT_TRUE(testsupport::waitUntil([&] { return log.all().contains(refused); }));
-    manager->syncWakes();
-    launch();
-    testsupport::spin(std::chrono::milliseconds(200));
-
-    EXPECT_EQ(log.all(), QStringList{refused});
-    EXPECT_TRUE(helper.recordedCalls().isEmpty()); // refused before the power manager
-    EXPECT_TRUE(helper.logLines().isEmpty());
 }
 
 } // namespace

@@ -71,7 +71,7 @@ protected:
     std::unique_ptr<WakeScheduler> scheduler;
 };
 
-TEST_F(WakeSchedulerTest, WakeLiesOneMinuteBeforeTheStartAndMoreThanThirtySecondsAhead)
+TEST_F(WakeSchedulerTest, WakesLieOneMinuteBeforeEachStartRoundedAndMoreThanThirtySecondsAhead)
 {
     registration->state = Status::Enabled;
     WakeScheduler &wakes = makeScheduler();
@@ -80,19 +80,10 @@ TEST_F(WakeSchedulerTest, WakeLiesOneMinuteBeforeTheStartAndMoreThanThirtySecond
     EXPECT_TRUE(helper.calls.isEmpty());
     EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
 
-    wakes.sync({at(91)});
-    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), QList<qint64>{kNow + 31});
-    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 31}));
-}
-
-TEST_F(WakeSchedulerTest, EqualStartsCollapseAndWakesRoundToTheNearestSecond)
-{
-    registration->state = Status::Enabled;
-    makeScheduler().sync({at(100.5), at(100.5), at(200.4), at(300.6), at(400)});
-
-    const QList<qint64> expected{kNow + 41, kNow + 140, kNow + 241, kNow + 340};
-    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), expected);
-    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 41, kNow + 140, kNow + 241, kNow + 340}));
+    // Equal starts collapse; wakes round to the nearest second.
+    wakes.sync({at(91), at(100.5), at(100.5), at(200.4), at(300.6)});
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), (QList<qint64>{kNow + 31, kNow + 41, kNow + 140, kNow + 241}));
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 31, kNow + 41, kNow + 140, kNow + 241}));
 }
 
 TEST_F(WakeSchedulerTest, OffWithScheduledRecordingsLeavesEverythingAsItWas)

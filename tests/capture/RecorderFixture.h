@@ -9,21 +9,30 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-// A local provider serving HLS playlists and segments, and recordings of it
-// into a temporary folder, with delays short enough for tests.
-class HLSCaptureFixture : public ::testing::Test
+// A local provider serving streams, HLS playlists and segments, and
+// recordings of it into a temporary folder, with delays short enough for
+// tests.
+class RecorderFixture : public ::testing::Test
 {
-public:
-    static StreamRecorder::Timing hlsTiming()
+protected:
+    using Answer = FakeProvider::Answer;
+    using Outcome = StreamRecorder::Outcome;
+
+    static StreamRecorder::Timing timingWithLimit(int failureLimit)
     {
         StreamRecorder::Timing timing = fastTiming();
-        timing.retryDelay = std::chrono::milliseconds(20);
-        timing.minimumPollDelay = std::chrono::milliseconds(20);
+        timing.failureLimit = failureLimit;
         return timing;
     }
 
-protected:
-    using Answer = FakeProvider::Answer;
+    // The pauses between consecutive requests, as the provider saw them.
+    static QList<std::chrono::steady_clock::duration> gaps(const QList<FakeProvider::Request> &requests)
+    {
+        QList<std::chrono::steady_clock::duration> result;
+        for (qsizetype i = 1; i < requests.size(); ++i)
+            result.append(requests[i].receivedAt - requests[i - 1].receivedAt);
+        return result;
+    }
 
     // A media playlist numbering its segments from firstSequence.
     static QByteArray playlist(qint64 firstSequence, const QStringList &uris, const QByteArray &targetDuration = "0.1",
@@ -46,16 +55,17 @@ protected:
         return bytes;
     }
 
-    std::unique_ptr<RecorderProbe> record(const QString &playlistPath, const StreamRecorder::Timing &timing = hlsTiming(),
+    // A started recording of the provider's path into filePath().
+    std::unique_ptr<RecorderProbe> record(const QString &path, const StreamRecorder::Timing &timing = fastTiming(),
                                           const QDateTime &endDate = fromNow(std::chrono::seconds(60)),
                                           const std::optional<QString> &userAgent = {})
     {
-        auto probe = std::make_unique<RecorderProbe>(provider.url(playlistPath), filePath(), endDate, timing, userAgent);
+        auto probe = std::make_unique<RecorderProbe>(provider.url(path), filePath(), endDate, timing, userAgent);
         EXPECT_TRUE(probe->start());
         return probe;
     }
 
-    QString filePath() const { return folder.filePath(QStringLiteral("show.ts")); }
+    QString filePath(const QString &name = QStringLiteral("show.ts")) const { return folder.filePath(name); }
 
     QTemporaryDir folder;
     FakeProvider provider;
