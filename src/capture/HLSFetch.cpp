@@ -93,6 +93,8 @@ void HLSFetch::headReceived()
         const auto start = contentRangeStart(*m_reply);
         if (!m_wholeResource && start && *start != m_range->offset)
             fail(RecorderError{RecorderMessages::incompleteRange(), std::nullopt});
+        else
+            m_body.reserve(qsizetype(std::min(m_range->length, m_maximumSize)));
         return;
     }
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
@@ -100,6 +102,10 @@ void HLSFetch::headReceived()
         fail(RecorderError{m_kind == Kind::Segment ? RecorderMessages::oversizedSegment(m_maximumSize)
                                                    : RecorderMessages::oversizedPlaylist(m_maximumSize),
                            std::nullopt});
+    else if (length.isValid() && length.toLongLong() > 0)
+        // The body is collected in one buffer of its announced size rather
+        // than one grown step by step.
+        m_body.reserve(qsizetype(length.toLongLong()));
 }
 
 void HLSFetch::bodyReceived()

@@ -186,9 +186,19 @@ void StreamRecorderWorker::append(const QByteArray &chunk)
     Q_ASSERT(QThread::currentThread() == thread());
     if (!m_handle || chunk.isEmpty())
         return;
-    if (m_handle->write(chunk) != chunk.size()) {
-        finish(Outcome::failed(RecorderMessages::writeFailure(m_handle->errorString())));
-        return;
+    // A write that runs into a full disk stores part of the chunk and
+    // reports no error; writing the rest then fails with the reason. Every
+    // byte that reached the file is counted, so the byte count always equals
+    // the file's growth.
+    qint64 written = 0;
+    while (written < chunk.size()) {
+        const qint64 stored = m_handle->write(chunk.constData() + written, chunk.size() - written);
+        if (stored <= 0) {
+            m_bytes += written;
+            finish(Outcome::failed(RecorderMessages::writeFailure(m_handle->errorString())));
+            return;
+        }
+        written += stored;
     }
     m_bytes += chunk.size();
     m_consecutiveFailures = 0;

@@ -19,9 +19,9 @@ void sendJSON(const HTTPResponder &responder, const QJsonObject &document, const
     responder.send(status, kJSON, sharedJSONEncoder().data(document));
 }
 
-void sendJSON(const HTTPResponder &responder, const QJsonArray &document, const QByteArray &status)
+void sendJSONData(const HTTPResponder &responder, const QByteArray &document, const QByteArray &status)
 {
-    responder.send(status, kJSON, sharedJSONEncoder().data(document));
+    responder.send(status, kJSON, document);
 }
 
 void sendError(const HTTPResponder &responder, const QString &message)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -13,7 +12,8 @@ class HTTPResponder;
 namespace APIResponses {
 
 void sendJSON(const HTTPResponder &responder, const QJsonObject &document, const QByteArray &status);
-void sendJSON(const HTTPResponder &responder, const QJsonArray &document, const QByteArray &status);
+// A document already encoded.
+void sendJSONData(const HTTPResponder &responder, const QByteArray &document, const QByteArray &status);
 // 400 with {"error": message}, written compactly.
 void sendError(const HTTPResponder &responder, const QString &message);
 void sendNotFound(const HTTPResponder &responder);

@@ -10,7 +10,6 @@
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
 
-#include <QJsonArray>
 
 using namespace APIResponses;
 
@@ -106,10 +105,7 @@ void APIRouter::sendInfo(const HTTPResponder &responder)
 
 void APIRouter::sendList(const HTTPResponder &responder)
 {
-    QJsonArray list;
-    for (const Recording &recording : manager().recordings())
-        list.append(RecordingInfo::from(recording).toJSON(sharedJSONEncoder()));
-    sendJSON(responder, list, "200 OK");
+    sendJSONData(responder, m_list.encode(manager().recordings()), "200 OK");
 }
 
 void APIRouter::schedule(const HTTPRequest &request, const HTTPResponder &responder)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RecordingListDocument.h"
+
 #include <QObject>
 #include <QStringList>
 #include <QUuid>
@@ -51,4 +53,5 @@ private:
                         const HTTPResponder &responder);
 
     RecordingManager *m_manager;
+    RecordingListDocument m_list;
 };

@@ -2,8 +2,14 @@
 
 #include "ByteRange.h"
 
+#include <QSocketNotifier>
 #include <QTcpSocket>
 
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <pthread.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 
 namespace {
@@ -43,6 +49,32 @@ QByteArray notSatisfiableHeader(qint64 total)
     return "HTTP/1.1 416 Range Not Satisfiable" + kCRLF + "Content-Range: bytes */"
            + QByteArray::number(total) + kCRLF + "Content-Length: 0" + kCRLF + "Connection: close"
            + kCRLF + kCRLF;
+}
+
+// sendfile(2) has no MSG_NOSIGNAL: a peer that is gone would raise SIGPIPE,
+// which ends the process. The signal is held back on this thread for the
+// call, and one that the call raised is taken off again, so a gone peer only
+// shows as the error EPIPE.
+ssize_t sendFileQuietly(int socket, int file, off_t *offset, size_t count)
+{
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    const ssize_t sent = ::sendfile(socket, file, offset, count);
+    const int error = errno;
+    if (sent < 0 && error == EPIPE && !alreadyPending) {
+        const timespec noWait{};
+        while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return sent;
 }
 
 } // namespace
@@ -166,11 +198,19 @@ void HTTPConnection::serveFile(const std::optional<QString> &path, const std::op
         return;
     }
     m_fileHandle = std::move(file);
-    write(header, [this, byteRange] { sendChunk(byteRange.start, byteRange.length()); });
+    write(header, [this, byteRange] {
+        // The body starts on the next round of the event loop, once the
+        // socket has switched off its own write notification, which is
+        // still on while it reports the header's bytes.
+        QMetaObject::invokeMethod(
+            this, [this, byteRange] { sendChunk(byteRange.start, byteRange.length()); }, Qt::QueuedConnection);
+    });
 }
 
 void HTTPConnection::sendChunk(qint64 offset, qint64 remaining)
 {
+    if (m_closed)
+        return;
     if (!m_fileHandle) {
         cancel();
         return;
@@ -180,19 +220,61 @@ void HTTPConnection::sendChunk(qint64 offset, qint64 remaining)
         finish();
         return;
     }
-    const qint64 pieceSize = qMin(remaining, kPieceSize);
-    if (!m_fileHandle->seek(offset)) {
+    m_piece = {offset, qMin(remaining, kPieceSize), remaining};
+    sendPiece();
+}
+
+// Hands the current piece to the socket straight from the file with
+// sendfile(2), as far as the socket takes it, so the bytes never pass
+// through this process. When the socket is full the rest waits until it has
+// room; once the whole piece is taken, the next one follows on the next
+// round of the event loop, so other connections get their turn between
+// pieces. Each piece is sent from its own offset; a file that ends before
+// the answer does (it was shortened) cancels the connection.
+void HTTPConnection::sendPiece()
+{
+    const int socket = int(m_socket->socketDescriptor());
+    while (m_piece.left > 0) {
+        off_t position = off_t(m_piece.offset);
+        const ssize_t sent = sendFileQuietly(socket, m_fileHandle->handle(), &position, size_t(m_piece.left));
+        if (sent > 0) {
+            m_piece.offset += sent;
+            m_piece.left -= sent;
+            m_piece.remaining -= sent;
+            // Progress: the client is still reading.
+            m_watchdog.start(m_timing.sendStallTimeout);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            waitUntilWritable();
+            return;
+        }
         cancel();
         return;
     }
-    const QByteArray piece = m_fileHandle->read(pieceSize);
-    // A failed read or a file shorter than it was ends the answer early.
-    if (piece.isEmpty()) {
-        cancel();
-        return;
+    waitUntilWritable();
+}
+
+void HTTPConnection::waitUntilWritable()
+{
+    if (!m_writable) {
+        m_writable = new QSocketNotifier(m_socket->socketDescriptor(), QSocketNotifier::Write, this);
+        connect(m_writable, &QSocketNotifier::activated, this, &HTTPConnection::socketWritable);
     }
-    const qint64 sent = piece.size();
-    write(piece, [this, offset, remaining, sent] { sendChunk(offset + sent, remaining - sent); });
+    m_writable->setEnabled(true);
+}
+
+void HTTPConnection::socketWritable()
+{
+    m_writable->setEnabled(false);
+    if (m_closed)
+        return;
+    if (m_piece.left > 0)
+        sendPiece();
+    else
+        sendChunk(m_piece.offset, m_piece.remaining);
 }
 
 void HTTPConnection::write(const QByteArray &bytes, std::function<void()> whenTaken)
@@ -245,6 +327,8 @@ void HTTPConnection::finish()
 
 void HTTPConnection::closeFile()
 {
+    if (m_writable)
+        m_writable->setEnabled(false);
     if (m_fileHandle) {
         m_fileHandle->close();
         m_fileHandle.reset();

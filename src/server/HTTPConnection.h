@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class QSocketNotifier;
 class QTcpSocket;
 
 // One accepted TCP connection, living on the server thread. It reads exactly
@@ -81,6 +82,9 @@ private:
     void writeThenClose(const QByteArray &bytes);
     void bytesTaken();
     void sendChunk(qint64 offset, qint64 remaining);
+    void sendPiece();
+    void waitUntilWritable();
+    void socketWritable();
     void finish();
     void closeFile();
 
@@ -93,6 +97,19 @@ private:
     bool m_lingering = false;
     bool m_closed = false;
     std::unique_ptr<QFile> m_fileHandle;
+    // The file piece being handed to the socket: the next byte to send,
+    // what is left of the piece, and what is left of the whole answer.
+    struct Piece
+    {
+        qint64 offset = 0;
+        qint64 left = 0;
+        qint64 remaining = 0;
+    };
+    Piece m_piece;
+    // Tells when the socket takes more file bytes; made on first use and
+    // enabled only while a piece waits for room or the next piece waits for
+    // its turn.
+    QSocketNotifier *m_writable = nullptr;
     std::function<void()> m_whenTaken;
     // Bounds the current wait: for the request, for the client to take
     // bytes, or for it to close after the response.

@@ -107,6 +107,15 @@ FakeProvider::Answer FakeProvider::Answer::body(const QByteArray &body, const QB
     return answer;
 }
 
+FakeProvider::Answer FakeProvider::Answer::endlessHead(std::chrono::milliseconds interval, qint64 lineSize)
+{
+    Answer answer;
+    answer.kind = Kind::EndlessHead;
+    answer.interval = interval;
+    answer.chunkSize = std::max<qint64>(lineSize, 16);
+    return answer;
+}
+
 FakeProvider::FakeProvider(QObject *parent) : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &FakeProvider::accept);
@@ -239,12 +248,15 @@ void FakeProvider::answer(const std::shared_ptr<Connection> &connection, const R
     case Answer::Kind::Silence:
         socket->write(head(200, {"Content-Type: video/mp2t"}));
         return;
+    case Answer::Kind::EndlessHead:
+        socket->write("HTTP/1.1 200 OK\r\n");
+        break;
     case Answer::Kind::Stream:
+        // A live stream: no length, the body ends when the server closes.
+        socket->write(head(200, {"Content-Type: video/mp2t"}));
         break;
     }
 
-    // A live stream: no length, the body ends when the server closes.
-    socket->write(head(200, {"Content-Type: video/mp2t"}));
     connection->streaming = true;
     connection->remaining = answer.bytes;
     if (answer.interval.count() > 0) {
@@ -269,6 +281,11 @@ void FakeProvider::writeChunk(const std::shared_ptr<Connection> &connection)
 {
     if (!connection->streaming)
         return;
+    if (connection->answer.kind == Answer::Kind::EndlessHead) {
+        const qint64 filler = connection->answer.chunkSize - 12;
+        connection->socket->write("X-Filler: " + QByteArray(filler, 'f') + "\r\n");
+        return;
+    }
     const qint64 remaining = connection->remaining;
     const qint64 length = remaining < 0 ? connection->answer.chunkSize
                                         : std::min(connection->answer.chunkSize, remaining);

@@ -29,12 +29,12 @@ class FakeProvider : public QObject
 public:
     struct Answer
     {
-        enum class Kind { Stream, Status, Silence, Redirect, Body };
+        enum class Kind { Stream, Status, Silence, Redirect, Body, EndlessHead };
         Kind kind = Kind::Stream;
         int code = 200;                        // HTTP status of Status, Redirect and Body
         qint64 bytes = -1;                     // Stream: bytes before the server closes; -1 endless
-        qint64 chunkSize = 64 * 1024;          // Stream: bytes per write
-        std::chrono::milliseconds interval{0}; // Stream: pause between writes; 0 as fast as read
+        qint64 chunkSize = 64 * 1024;          // Stream: bytes per write; EndlessHead: bytes per header line
+        std::chrono::milliseconds interval{0}; // Stream, EndlessHead: pause between writes; 0 as fast as read
         QByteArray location;                   // Redirect
         QByteArray payload;                    // Body and Status
         QByteArray contentType;                // Body
@@ -51,6 +51,10 @@ public:
         static Answer body(const QByteArray &body,
                            const QByteArray &contentType = QByteArrayLiteral("application/vnd.apple.mpegurl"),
                            int code = 200);
+        // A status line, then header lines that never end, one per interval
+        // (0: as fast as the client reads).
+        static Answer endlessHead(std::chrono::milliseconds interval = std::chrono::milliseconds(0),
+                                  qint64 lineSize = 1024);
     };
 
     struct Request

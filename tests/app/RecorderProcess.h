@@ -1,0 +1,54 @@
+#pragma once
+
+#include "Recording.h"
+
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <optional>
+
+// The real headless program in a home folder of its own, with its recordings
+// folder set in its settings. Its API listens on the fixed port; tests that
+// talk to it check first that the port is free.
+class RecorderProcess
+{
+public:
+    RecorderProcess();
+    ~RecorderProcess();
+
+    bool isValid() const { return m_home.isValid(); }
+    QString folder() const { return m_folder; }
+    QString filePath(const QString &fileName) const;
+
+    // Writes the index the program finds at its next start.
+    void writeIndex(const QList<Recording> &recordings) const;
+    std::optional<QList<Recording>> readIndex() const;
+
+    // Limits the size of every file the program writes (a full disk for the
+    // program, nobody else).
+    void limitFileSize(qint64 bytes) { m_fileSizeLimit = bytes; }
+
+    // Starts the program and waits until it handles termination signals,
+    // which it sets up after its services. With waitForAPI, also until its
+    // API answers.
+    bool start(bool waitForAPI = false);
+    void kill(int signal);
+    bool waitForExit(int milliseconds = 10000);
+    const QProcess &process() const { return m_process; }
+    QByteArray output() { return m_output += m_process.readAllStandardError(); }
+
+    static constexpr quint16 kPort = 8642;
+    // Whether nothing on this computer listens on the API port.
+    static bool apiPortIsFree();
+
+private:
+    QTemporaryDir m_home;
+    QString m_folder;
+    QProcess m_process;
+    QByteArray m_output;
+    qint64 m_fileSizeLimit = -1;
+};
+
+// A stored recording of a programme that is on air now.
+Recording onAirRecording(const QString &streamURL, const QString &fileName, qint64 secondsToEnd = 3600);

@@ -1,0 +1,362 @@
+#include "APIClient.h"
+#include "FakeProvider.h"
+#include "JSONCoding.h"
+#include "ManagerTestSupport.h"
+#include "RecordingServer.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QMutex>
+#include <QStringList>
+
+#include <unistd.h>
+
+// The manager and its API server while the disk or the provider misbehaves.
+namespace {
+
+using Status = Recording::Status;
+using namespace std::chrono_literals;
+
+// Longest time any API answer may take while a fault is going on.
+constexpr auto kAnswerBound = 1000ms;
+
+QMutex logLock;
+QStringList logLines;
+
+void keepLogLine(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    QMutexLocker locker(&logLock);
+    logLines.append(message);
+}
+
+QStringList loggedLines()
+{
+    QMutexLocker locker(&logLock);
+    return logLines;
+}
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+QString idText(const QUuid &id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+// How the API answered while it was asked every 100 ms.
+struct Probe
+{
+    int answered = 0;
+    int unanswered = 0;
+    std::chrono::milliseconds slowest{0};
+};
+
+class ManagerFaultTest : public ManagerTest
+{
+protected:
+    void SetUp() override
+    {
+        ManagerTest::SetUp();
+        logLines.clear();
+        previousHandler = qInstallMessageHandler(keepLogLine);
+    }
+    void TearDown() override
+    {
+        qInstallMessageHandler(previousHandler);
+        server.reset();
+        ManagerTest::TearDown();
+    }
+
+    quint16 startServer(RecordingManager &m)
+    {
+        RecordingServer::Configuration configuration;
+        configuration.address = QHostAddress(QHostAddress::LocalHost);
+        configuration.port = 0;
+        configuration.manager = &m;
+        server = std::make_unique<RecordingServer>(configuration);
+        server->start();
+        return server->serverPort();
+    }
+
+    // Asks GET /api/recordings every 100 ms until done() holds or the time
+    // is up; answers whether done() held.
+    bool probeUntil(quint16 port, const std::function<bool()> &done, std::chrono::milliseconds timeout, Probe &probe)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeout.count()) {
+            if (done())
+                return true;
+            const auto response = apiRequest(port, "GET", "/api/recordings", {}, 5s);
+            if (response && response->status == 200) {
+                ++probe.answered;
+                probe.slowest = std::max(probe.slowest, response->elapsed);
+            } else {
+                ++probe.unanswered;
+            }
+            testsupport::spin(100ms);
+        }
+        return done();
+    }
+
+    static Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd)
+    {
+        Recording r;
+        r.id = QUuid::createUuid();
+        r.title = r.channelName = r.channelID = fileName;
+        r.streamURL = streamURL;
+        r.programStart = r.startDate = now().addSecs(-60);
+        r.programEnd = now().addSecs(-1);
+        r.endDate = now().addMSecs(untilEnd.count());
+        r.fileName = fileName;
+        r.status = Status::Scheduled;
+        return r;
+    }
+
+    void storeIndex(const QList<Recording> &recordings)
+    {
+        testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json")),
+                               sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
+    }
+
+    QByteArray fileOf(const Recording &r) const
+    {
+        return testsupport::readFile(QDir(folder.path()).filePath(r.fileName));
+    }
+
+    struct Outcome
+    {
+        Recording normal;
+        QList<Recording> hostile;
+        Probe probe;
+    };
+
+    // Runs the given hostile recordings beside a normal one, all due now
+    // and ending after untilEnd, with the API asked all the while. Checks
+    // what must hold whatever the fault: every recording ends soon after its
+    // end, the API keeps answering quickly, the normal recording is whole.
+    Outcome runBeside(const QStringList &hostileURLs, std::chrono::milliseconds untilEnd = 3s)
+    {
+        provider.serve(QStringLiteral("/normal.ts"), FakeProvider::Answer::slowStream(4096, 5ms));
+        QList<Recording> stored{due(provider.url(QStringLiteral("/normal.ts")).toString(),
+                                    QStringLiteral("normal.ts"), untilEnd)};
+        for (qsizetype i = 0; i < hostileURLs.size(); ++i)
+            stored.append(due(hostileURLs[i], QStringLiteral("hostile-%1.ts").arg(i), untilEnd));
+        storeIndex(stored);
+
+        RecordingManager &m = makeManager();
+        const quint16 port = startServer(m);
+        EXPECT_NE(port, 0);
+        EXPECT_EQ(m.runningCount(), stored.size());
+
+        Outcome outcome;
+        const bool ended = probeUntil(port, [&] { return m.runningCount() == 0; }, untilEnd + 5s, outcome.probe);
+        EXPECT_TRUE(ended) << "every recording ends soon after its end date";
+        // Releasing the ended recorders must not hold up the API either.
+        probeUntil(port, [] { return false; }, 2s, outcome.probe);
+        EXPECT_EQ(outcome.probe.unanswered, 0);
+        EXPECT_GE(outcome.probe.answered, 10);
+        EXPECT_LE(outcome.probe.slowest, kAnswerBound);
+
+        outcome.normal = *m.recording(stored.first().id);
+        EXPECT_EQ(outcome.normal.status, Status::Finished) << outcome.normal.errorMessage.value_or(QString()).toStdString();
+        const QByteArray file = fileOf(outcome.normal);
+        EXPECT_GT(file.size(), 100 * 1024) << "the normal recording kept flowing";
+        EXPECT_EQ(outcome.normal.bytes, file.size());
+        EXPECT_TRUE(file == FakeProvider::content(0, file.size())) << "the normal recording is byte-exact";
+        for (qsizetype i = 1; i < stored.size(); ++i)
+            outcome.hostile.append(*m.recording(stored[i].id));
+        return outcome;
+    }
+
+    static QByteArray segmentBody(int n) { return FakeProvider::content(n * 18800, 18800); }
+
+    void serveSegments(int count)
+    {
+        for (int n = 0; n < count; ++n)
+            provider.serve(QStringLiteral("/seg%1.ts").arg(n), FakeProvider::Answer::body(segmentBody(n), "video/mp2t"));
+    }
+
+    QtMessageHandler previousHandler = nullptr;
+    FakeProvider provider;
+    std::unique_ptr<RecordingServer> server;
+};
+
+} // namespace
+
+TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
+{
+    // A read-only folder stops the index's temporary file; for root, whom
+    // permissions do not stop, a folder in the index's place stops the final
+    // rename. Either way every save fails.
+    const QString folderPath = folder.path();
+    ASSERT_TRUE(QDir(folderPath).mkdir(QStringLiteral("recordings.json")));
+    ASSERT_TRUE(QFile::setPermissions(folderPath, QFile::ReadOwner | QFile::ExeOwner));
+    struct RestoreWritable
+    {
+        QString path;
+        ~RestoreWritable() { QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); }
+    } restore{folderPath};
+
+    RecordingManager &m = makeManager();
+    const quint16 port = startServer(m);
+    RecordingRequest later = request(QStringLiteral("http://127.0.0.1:1/later.ts"), now().addSecs(3600),
+                                     now().addSecs(7200));
+    const auto created = apiRequest(port, "POST", "/api/recordings",
+                                    QJsonDocument(sharedJSONEncoder().encode(later)).toJson());
+    ASSERT_TRUE(created);
+    ASSERT_EQ(created->status, 201) << created->body.toStdString();
+    const QString id = created->object().value(QStringLiteral("id")).toString();
+
+    const QString saveFailure = QStringLiteral("[TivoluxRecorder] could not save recordings index: ");
+    auto saveFailures = [&] {
+        const QStringList lines = loggedLines();
+        return std::count_if(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(saveFailure); });
+    };
+    const auto failuresAfterSchedule = saveFailures();
+    EXPECT_GE(failuresAfterSchedule, 1);
+    for (const QString &line : loggedLines()) {
+        if (line.startsWith(saveFailure)) {
+            EXPECT_GT(line.size(), saveFailure.size()) << "the reason follows the text";
+        }
+    }
+
+    const auto listed = listedRecording(port, id);
+    ASSERT_TRUE(listed) << "the API lists the recording kept in memory";
+    EXPECT_EQ(listed->value(QStringLiteral("status")).toString(), QStringLiteral("scheduled"));
+
+    const auto extended = apiRequest(port, "POST", ("/api/recordings/" + id + "/extend").toUtf8(), R"({"minutes":30})");
+    ASSERT_TRUE(extended);
+    EXPECT_EQ(extended->status, 200);
+    EXPECT_EQ(listedRecording(port, id)->value(QStringLiteral("endDate")).toString(),
+              sharedJSONEncoder().encodeDate(later.programEnd.addSecs(300 + 30 * 60)));
+    EXPECT_GT(saveFailures(), failuresAfterSchedule) << "every later save is tried again";
+
+    const auto stopped = apiRequest(port, "POST", ("/api/recordings/" + id + "/stop").toUtf8());
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->status, 204);
+    EXPECT_FALSE(listedRecording(port, id)) << "withdrawn in memory";
+    EXPECT_TRUE(QFileInfo(QDir(folderPath).filePath(QStringLiteral("recordings.json"))).isDir());
+}
+
+TEST_F(ManagerFaultTest, TricklingProvidersHoldUpNothingElse)
+{
+    // One byte a second: as a stream, as a playlist, and as a segment.
+    provider.serve(QStringLiteral("/trickle.ts"), FakeProvider::Answer::slowStream(1, 1000ms));
+    provider.serve(QStringLiteral("/trickle.m3u8"), FakeProvider::Answer::slowStream(1, 1000ms));
+    provider.serve(QStringLiteral("/slow-segment.m3u8"),
+                   FakeProvider::Answer::body("#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n/trickle-segment.ts\n"));
+    provider.serve(QStringLiteral("/trickle-segment.ts"), FakeProvider::Answer::slowStream(1, 1000ms));
+
+    const Outcome outcome = runBeside({provider.url(QStringLiteral("/trickle.ts")).toString(),
+                                       provider.url(QStringLiteral("/trickle.m3u8")).toString(),
+                                       provider.url(QStringLiteral("/slow-segment.m3u8")).toString()});
+    ASSERT_EQ(outcome.hostile.size(), 3);
+    const Recording &stream = outcome.hostile[0];
+    EXPECT_EQ(stream.status, Status::Finished) << "a slow stream is still a stream";
+    const QByteArray file = fileOf(stream);
+    EXPECT_GE(file.size(), 1);
+    EXPECT_EQ(stream.bytes, file.size());
+    EXPECT_TRUE(file == FakeProvider::content(0, file.size()));
+    for (const Recording &hls : outcome.hostile.mid(1)) {
+        EXPECT_EQ(hls.status, Status::Failed) << "a body that never completes is never used";
+        EXPECT_EQ(hls.bytes, 0);
+    }
+}
+
+TEST_F(ManagerFaultTest, RecordingWaitingOnATricklingPlaylistStopsAtOnce)
+{
+    provider.serve(QStringLiteral("/trickle.m3u8"), FakeProvider::Answer::slowStream(1, 1000ms));
+    const Recording stored = due(provider.url(QStringLiteral("/trickle.m3u8")).toString(),
+                                 QStringLiteral("trickle.ts"), 3600s);
+    storeIndex({stored});
+    RecordingManager &m = makeManager();
+    const quint16 port = startServer(m);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(QStringLiteral("/trickle.m3u8")) == 1; }));
+    testsupport::spin(1500ms);
+
+    QElapsedTimer clock;
+    clock.start();
+    const auto stopped = apiRequest(port, "POST", ("/api/recordings/" + idText(stored.id) + "/stop").toUtf8());
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->status, 204);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(stored.id)->status == Status::Stopped; }, 2s));
+    EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }, 2s))
+        << "the pending playlist request is dropped";
+}
+
+// Known fault, not yet mended, so the test is disabled: a response head that
+// never ends keeps Qt's HTTP thread of that recording busy, and when the
+// recording ends, deleting its client waits up to 5 s for that thread while
+// the main thread (manager and API) waits for the recorder's thread. The
+// header bytes also pile up in memory while it lasts.
+TEST_F(ManagerFaultTest, DISABLED_EndlessHeadersHoldUpNothingAndStayBounded)
+{
+    // 16 MB of header a second each, paced so that this thread (which also
+    // runs the manager and the router) is not kept busy by the fake itself.
+    provider.serve(QStringLiteral("/fast-head.ts"), FakeProvider::Answer::endlessHead(2ms, 32 * 1024));
+    provider.serve(QStringLiteral("/fast-head.m3u8"), FakeProvider::Answer::endlessHead(2ms, 32 * 1024));
+    provider.serve(QStringLiteral("/slow-head.ts"), FakeProvider::Answer::endlessHead(100ms, 64));
+    const qint64 residentBefore = residentKiB();
+
+    const Outcome outcome = runBeside({provider.url(QStringLiteral("/fast-head.ts")).toString(),
+                                       provider.url(QStringLiteral("/fast-head.m3u8")).toString(),
+                                       provider.url(QStringLiteral("/slow-head.ts")).toString()});
+    ASSERT_EQ(outcome.hostile.size(), 3);
+    for (const Recording &r : outcome.hostile) {
+        EXPECT_EQ(r.status, Status::Failed) << r.fileName.toStdString();
+        EXPECT_EQ(r.bytes, 0);
+        EXPECT_TRUE(r.errorMessage && !r.errorMessage->isEmpty());
+    }
+    EXPECT_LT(residentKiB() - residentBefore, 200 * 1024) << "header bytes are not piled up in memory";
+}
+
+TEST_F(ManagerFaultTest, TenMegabytePlaylistsAreReadWithoutHoldingAnythingUp)
+{
+    // A media playlist padded to 10 MB with tags around three segments, and
+    // a master playlist of 10 MB of variants whose last one is the best.
+    QByteArray media = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:0\n";
+    while (media.size() < 10 * 1024 * 1024)
+        media += "#EXT-X-PROGRAM-DATE-TIME:2024-05-01T21:00:00.000Z\n";
+    for (int n = 0; n < 3; ++n)
+        media += "#EXTINF:1,\n/seg" + QByteArray::number(n) + ".ts\n";
+    media += "#EXT-X-ENDLIST\n";
+    provider.serve(QStringLiteral("/huge.m3u8"), FakeProvider::Answer::body(media));
+    serveSegments(3);
+
+    QByteArray master = "#EXTM3U\n";
+    for (int n = 0; master.size() < 10 * 1024 * 1024; ++n)
+        master += "#EXT-X-STREAM-INF:BANDWIDTH=1000\n/missing-" + QByteArray::number(n) + ".m3u8\n";
+    master += "#EXT-X-STREAM-INF:BANDWIDTH=2000\n/best.m3u8\n";
+    provider.serve(QStringLiteral("/huge-master.m3u8"), FakeProvider::Answer::body(master));
+    provider.serve(QStringLiteral("/best.m3u8"),
+                   FakeProvider::Answer::body("#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n/seg1.ts\n#EXT-X-ENDLIST\n"));
+
+    // Both end at their end lists, well before the end date.
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = runBeside({provider.url(QStringLiteral("/huge.m3u8")).toString(),
+                                       provider.url(QStringLiteral("/huge-master.m3u8")).toString()},
+                                      10s);
+    EXPECT_LT(clock.elapsed(), 15000);
+    ASSERT_EQ(outcome.hostile.size(), 2);
+    const Recording &media10 = outcome.hostile[0];
+    EXPECT_EQ(media10.status, Status::Finished);
+    EXPECT_EQ(fileOf(media10), segmentBody(0) + segmentBody(1) + segmentBody(2));
+    const Recording &master10 = outcome.hostile[1];
+    EXPECT_EQ(master10.status, Status::Finished);
+    EXPECT_EQ(fileOf(master10), segmentBody(1)) << "the best variant of the long list";
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/missing-0.m3u8")), 0);
+}
