@@ -28,6 +28,8 @@ public:
     // Limits the size of every file the program writes (a full disk for the
     // program, nobody else).
     void limitFileSize(qint64 bytes) { m_fileSizeLimit = bytes; }
+    // The command line, "--headless" unless set here.
+    void setArguments(const QStringList &arguments) { m_process.setArguments(arguments); }
 
     // Starts the program and waits until it handles termination signals,
     // which it sets up after its services. With waitForAPI, also until its
