@@ -1,5 +1,6 @@
 #include "StreamRecorder.h"
 
+#include "RetiredRecorderThreads.h"
 #include "StreamRecorderWorker.h"
 
 #include <QFile>
@@ -40,25 +41,21 @@ StreamRecorder::StreamRecorder(const QUrl &sourceURL, const QString &filePath, c
     // The worker is deleted on its own thread once that thread's loop ends.
     connect(m_thread.get(), &QThread::finished, m_worker, &QObject::deleteLater);
 
-    // The worker only ever posts; the posted call reads the callback when it
-    // runs, so a callback cleared in the meantime is not called, and a
-    // recorder destroyed in the meantime drops the call with its events.
-    m_worker->postProgress = [this](qint64 bytes) {
-        QMetaObject::invokeMethod(this, [this, bytes] { deliverProgress(bytes); }, Qt::QueuedConnection);
-    };
-    m_worker->postFinish = [this](const Outcome &outcome, qint64 bytes) {
-        QMetaObject::invokeMethod(
-            this, [this, outcome, bytes] { deliverFinish(outcome, bytes); }, Qt::QueuedConnection);
-    };
+    // Queued: the worker's thread never calls into this object, and a
+    // recorder destroyed in the meantime is disconnected and drops what was
+    // already posted with its events.
+    connect(m_worker, &StreamRecorderWorker::progressed, this, &StreamRecorder::deliverProgress,
+            Qt::QueuedConnection);
+    connect(m_worker, &StreamRecorderWorker::ended, this, &StreamRecorder::deliverFinish, Qt::QueuedConnection);
 }
 
 StreamRecorder::~StreamRecorder()
 {
     if (m_started) {
         // Ending the loop deletes the worker there, which aborts its transfer
-        // and closes the file; nothing it posted reaches a callback any more.
-        m_thread->quit();
-        m_thread->wait();
+        // and closes the file; nothing it posts reaches a callback any more.
+        // The thread winds down on its own, without holding up this one.
+        RetiredRecorderThreads::retire(std::move(m_thread));
     } else {
         delete m_worker;
     }

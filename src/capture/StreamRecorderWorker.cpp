@@ -211,8 +211,7 @@ void StreamRecorderWorker::reportProgressIfDue()
     if (m_lastProgressReport && now - *m_lastProgressReport < m_timing.progressInterval)
         return;
     m_lastProgressReport = now;
-    if (postProgress)
-        postProgress(m_bytes);
+    emit progressed(m_bytes);
 }
 
 void StreamRecorderWorker::taskCompleted(QNetworkReply *reply)
@@ -269,8 +268,7 @@ void StreamRecorderWorker::finish(Outcome outcome)
     }
     if (outcome.kind == Outcome::Kind::Finished && m_bytes == 0)
         outcome = Outcome::failed(m_lastError.isEmpty() ? RecorderMessages::noVideo() : m_lastError);
-    if (postFinish)
-        postFinish(outcome, m_bytes);
+    emit ended(outcome, m_bytes);
 }
 
 void StreamRecorderWorker::cancelDataTask()

@@ -36,10 +36,6 @@ public:
     // Releases the client and closes the file without reporting anything.
     ~StreamRecorderWorker() override;
 
-    // Hand the values over to the owner's thread; called on this thread.
-    std::function<void(qint64 bytes)> postProgress;
-    std::function<void(const Outcome &outcome, qint64 bytes)> postFinish;
-
     // Takes the open output file and starts the end timer and the capture.
     void begin(std::unique_ptr<QFile> handle);
     void extend(const QDateTime &to);
@@ -56,6 +52,11 @@ public:
     // fills an empty message.
     bool handleHLSError(const RecorderError &error);
     bool handleHLSError(const QString &description);
+
+signals:
+    // Emitted on this thread for the owner's thread.
+    void progressed(qint64 bytes);
+    void ended(const StreamRecorder::Outcome &outcome, qint64 bytes);
 
 private:
     void scheduleEndTimer();

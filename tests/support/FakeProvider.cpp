@@ -282,6 +282,9 @@ void FakeProvider::writeChunk(const std::shared_ptr<Connection> &connection)
     if (!connection->streaming)
         return;
     if (connection->answer.kind == Answer::Kind::EndlessHead) {
+        // Like a real server, it only writes as fast as the client reads.
+        if (connection->socket->bytesToWrite() >= kQueuedHighWater)
+            return;
         const qint64 filler = connection->answer.chunkSize - 12;
         connection->socket->write("X-Filler: " + QByteArray(filler, 'f') + "\r\n");
         return;
