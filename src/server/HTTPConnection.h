@@ -86,6 +86,7 @@ private:
     void waitUntilWritable();
     void socketWritable();
     void finish();
+    void setCorked(bool corked);
     void closeFile();
 
     QTcpSocket *m_socket;
@@ -96,6 +97,7 @@ private:
     bool m_answered = false;
     bool m_lingering = false;
     bool m_closed = false;
+    bool m_corked = false;
     std::unique_ptr<QFile> m_fileHandle;
     // The file piece being handed to the socket: the next byte to send,
     // what is left of the piece, and what is left of the whole answer.
