@@ -3,8 +3,7 @@
 #include "AppServices.h"
 #include "FakeProvider.h"
 #include "FileManager.h"
-#include "HelperRegistration.h"
-#include "JSONCoding.h"
+#include "FakeRegistration.h"
 #include "ManagerTestSupport.h"
 #include "RecordingServer.h"
 #include "WakeScheduler.h"
@@ -14,33 +13,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QWidget>
-
-// The helper's registration at the platform edge: a state the test sets and
-// requests that end as the test says.
-class FakeRegistration : public HelperRegistration
-{
-public:
-    Status status() override { return state; }
-    void registerService(Completion completion) override
-    {
-        ++registerRequests;
-        if (!registerFailure)
-            state = Status::Enabled;
-        completion(registerFailure);
-    }
-    void unregisterService(Completion completion) override
-    {
-        state = Status::NotRegistered;
-        completion(std::nullopt);
-    }
-    void openApprovalSettings() override { ++approvalSettingsOpened; }
-    QString approvalText() const override { return QStringLiteral("Allow the helper in the test's settings."); }
-
-    Status state = Status::NotRegistered;
-    std::optional<QString> registerFailure;
-    int registerRequests = 0;
-    int approvalSettingsOpened = 0;
-};
 
 // The desktop's file manager at the platform edge: remembers what it was
 // asked to show.
@@ -102,13 +74,6 @@ protected:
         result.wakeScheduler = scheduler.get();
         result.fileManager = files;
         return result;
-    }
-
-    // Writes the index that the next manager loads.
-    void writeIndex(const QList<Recording> &recordings)
-    {
-        testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json")),
-                               sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
     }
 
     static Recording stored(const QString &title, Recording::Status status, qint64 bytes = 0,

@@ -28,15 +28,12 @@ protected:
 
 } // namespace
 
-TEST_F(HeadlessProcess, TermWithNothingRecordingEndsAtOnceWithStatusZero)
+TEST_F(HeadlessProcess, TermOrInterruptWithNothingRecordingEndsAtOnceWithStatusZero)
 {
     ASSERT_TRUE(recorder.start());
     EXPECT_EQ(recorder.process().state(), QProcess::Running);
     expectCleanExitOn(SIGTERM);
-}
 
-TEST_F(HeadlessProcess, InterruptAppliesTheSameRuleWithoutADisplay)
-{
     // No --headless: without a display the program chooses headless itself.
     recorder.setArguments({});
     ASSERT_TRUE(recorder.start());
@@ -76,18 +73,23 @@ TEST_F(HeadlessProcess, LaunchMarksInterruptedAndOverdueRecordings)
     running.status = Recording::Status::Recording;
     Recording missed = onAirRecording(QStringLiteral("http://127.0.0.1:1/b.ts"), QStringLiteral("missed.ts"), -60);
     missed.programStart = missed.startDate = missed.endDate.addSecs(-3600);
-    recorder.writeIndex({running, missed});
+    Recording waited = missed;
+    waited.id = QUuid::createUuid();
+    waited.status = Recording::Status::Waiting;
+    recorder.writeIndex({running, missed, waited});
     testsupport::writeFile(recorder.filePath(QStringLiteral("was running.ts")), QByteArray(3 * 188, 'G'));
 
     ASSERT_TRUE(recorder.start());
     std::optional<QList<Recording>> index;
     ASSERT_TRUE(testsupport::waitUntil([&] {
         index = recorder.readIndex();
-        return index && index->size() == 2 && index->at(1).status == Recording::Status::Failed;
+        return index && index->size() == 3 && index->at(1).status == Recording::Status::Failed
+               && index->at(2).status == Recording::Status::Failed;
     }));
     EXPECT_EQ(index->at(0).status, Recording::Status::Interrupted);
     EXPECT_EQ(index->at(0).bytes, 3 * 188);
     EXPECT_EQ(index->at(1).errorMessage,
               QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time."));
+    EXPECT_EQ(index->at(2).errorMessage, QStringLiteral("No provider connection became free during the programme."));
     expectCleanExitOn(SIGTERM);
 }

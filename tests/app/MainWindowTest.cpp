@@ -6,7 +6,6 @@
 
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
@@ -61,23 +60,11 @@ protected:
 
 TEST_F(MainWindow, ColumnsAndCellsFollowTheManagersList)
 {
-    writeIndex({stored(QStringLiteral("Finished Film"), Status::Finished),
+    storeIndex({stored(QStringLiteral("Finished Film"), Status::Finished),
                 stored(QStringLiteral("Broken"), Status::Failed, 0),
                 stored(QStringLiteral("Refused"), Status::Failed, 0, QStringLiteral("The provider answered 403."))});
     testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("Finished Film.ts")), QByteArray(1'500'000, 'G'));
     open();
-    QHeaderView *header = controller->recordingTable()->horizontalHeader();
-    QStringList titles;
-    for (int column = 0; column < RecordingTableModel::ColumnCount; ++column) {
-        titles << controller->tableModel()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-        if (column > 0) {
-            EXPECT_EQ(header->sectionSize(column), RecordingTableModel::kColumns[column].width);
-        }
-    }
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("Programme"), QStringLiteral("Channel"), QStringLiteral("Time"),
-                                   QStringLiteral("Status"), QStringLiteral("Size")}));
-    EXPECT_EQ(header->minimumSectionSize(), 50);
-
     ASSERT_EQ(controller->tableModel()->rowCount(), 3);
     EXPECT_EQ(cell(0, RecordingTableModel::Title), QStringLiteral("Finished Film"));
     EXPECT_EQ(cellColour(0, RecordingTableModel::Title), tone(TextTone::Label));
@@ -96,7 +83,7 @@ TEST_F(MainWindow, ColumnsAndCellsFollowTheManagersList)
 
 TEST_F(MainWindow, ButtonsFollowTheSelectedRecordingsStatus)
 {
-    writeIndex({stored(QStringLiteral("Later"), Status::Scheduled),
+    storeIndex({stored(QStringLiteral("Later"), Status::Scheduled),
                 stored(QStringLiteral("Done"), Status::Finished),
                 stored(QStringLiteral("Empty"), Status::Finished),
                 stored(QStringLiteral("Cut"), Status::Interrupted)});
@@ -151,10 +138,10 @@ TEST_F(MainWindow, SelectionFollowsTheRecordingWhenTheListIsReordered)
     const QList<Recording> recordings{stored(QStringLiteral("A"), Status::Finished),
                                       stored(QStringLiteral("B"), Status::Finished),
                                       stored(QStringLiteral("C"), Status::Finished)};
-    writeIndex(recordings);
+    storeIndex(recordings);
     open();
     select(QStringLiteral("B"));
-    writeIndex({recordings.at(2), recordings.at(0), recordings.at(1)});
+    storeIndex({recordings.at(2), recordings.at(0), recordings.at(1)});
     manager->loadIndex();
     ASSERT_EQ(cell(2, RecordingTableModel::Title), QStringLiteral("B"));
     ASSERT_TRUE(controller->selectedRecording());
@@ -170,7 +157,7 @@ TEST_F(MainWindow, SelectionFollowsTheRecordingWhenTheListIsReordered)
 
 TEST_F(MainWindow, DeleteRemovesTheRecordingSelectedWhenTheSheetOpened)
 {
-    writeIndex({stored(QStringLiteral("Keep"), Status::Finished), stored(QStringLiteral("Remove"), Status::Finished)});
+    storeIndex({stored(QStringLiteral("Keep"), Status::Finished), stored(QStringLiteral("Remove"), Status::Finished)});
     testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("Remove.ts")), QByteArray(188, 'G'));
     open();
     select(QStringLiteral("Remove"));
@@ -219,7 +206,7 @@ TEST_F(MainWindow, ChosenFolderBecomesTheRecordingsFolder)
     const Recording elsewhere = stored(QStringLiteral("Elsewhere"), Status::Finished);
     testsupport::writeFile(QDir(other.path()).filePath(QStringLiteral("recordings.json")),
                            sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{elsewhere})));
-    writeIndex({stored(QStringLiteral("Here"), Status::Finished)});
+    storeIndex({stored(QStringLiteral("Here"), Status::Finished)});
     open();
     EXPECT_EQ(controller->folderLabel()->fullText(), QDir::toNativeSeparators(folder.path()));
 
@@ -272,9 +259,6 @@ TEST_F(MainWindow, FirstOpeningIsCentredAndLaterOnesRestoreTheFrame)
 {
     open();
     QMainWindow *window = controller->window();
-    EXPECT_EQ(window->centralWidget()->size(), MainWindowController::kContentSize);
-    EXPECT_EQ(window->centralWidget()->minimumSize(), MainWindowController::kMinimumContentSize);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tivolux Recorder"));
     const QPoint screenCentre = window->screen()->availableGeometry().center();
     // Centred before it is shown, when the frame's decorations are not yet
     // known: they may shift it by their width.

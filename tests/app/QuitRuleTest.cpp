@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -95,24 +94,10 @@ TEST_F(QuitRule, TerminationSignalStopsWithoutAsking)
     EXPECT_EQ(manager->runningCount(), 0);
 }
 
-TEST(QuitAlertTexts, MessageInformativeTextAndButtons)
-{
-    const auto one = QuitAlert::make(1);
-    EXPECT_EQ(one->text(), QStringLiteral("A recording is still running."));
-    EXPECT_EQ(one->informativeText(), QStringLiteral("Quitting stops them. What has been recorded so far is kept."));
-    ASSERT_EQ(one->buttons().size(), 2);
-    EXPECT_EQ(one->defaultButton()->text(), QStringLiteral("Stop and Quit"));
-    EXPECT_EQ(one->buttonRole(one->defaultButton()), QMessageBox::AcceptRole);
-    EXPECT_EQ(one->escapeButton()->text(), QStringLiteral("Cancel"));
-    EXPECT_EQ(one->buttonRole(one->escapeButton()), QMessageBox::RejectRole);
-
-    EXPECT_EQ(QuitAlert::make(3)->text(), QStringLiteral("3 recordings are still running."));
-    EXPECT_EQ(QuitAlert::make(4)->text(), QStringLiteral("4 recordings are still running."));
-    EXPECT_EQ(QuitAlert::make(1234)->text(), QStringLiteral("1234 recordings are still running."));
-}
-
 TEST(QuitAlertTexts, RunningTheAlertAnswersWhetherStopAndQuitWasChosen)
 {
+    EXPECT_EQ(QuitAlert::make(1)->text(), QStringLiteral("A recording is still running."));
+    EXPECT_EQ(QuitAlert::make(3)->text(), QStringLiteral("3 recordings are still running."));
     // Return chooses the default button, Escape the cancel button.
     for (const auto &[key, expected] : {std::pair{Qt::Key_Return, true}, std::pair{Qt::Key_Escape, false}}) {
         QTimer::singleShot(0, [key = key] {

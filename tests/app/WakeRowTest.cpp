@@ -47,6 +47,7 @@ TEST_F(WakeRow, OffTurnsOnAndOff)
 TEST_F(WakeRow, AFailureToTurnOnIsShownInOrange)
 {
     registration->registerFailure = QStringLiteral("The unit could not be enabled.");
+    registration->stateAfterRegister = HelperRegistration::Status::NotRegistered;
     open();
     controller->wakeButton()->click();
     EXPECT_EQ(controller->wakeStatus()->fullText(), QStringLiteral("Could not turn on: The unit could not be enabled."));
@@ -58,13 +59,14 @@ TEST_F(WakeRow, AwaitingApprovalNamesWhereToApproveAndAsksAgain)
 {
     registration->state = HelperRegistration::Status::RequiresApproval;
     registration->registerFailure = QStringLiteral("Not authorised.");
+    registration->stateAfterRegister = HelperRegistration::Status::RequiresApproval;
     open();
-    EXPECT_EQ(controller->wakeStatus()->fullText(), QStringLiteral("Allow the helper in the test's settings."));
+    EXPECT_EQ(controller->wakeStatus()->fullText(), QStringLiteral("Allow it over there."));
     EXPECT_EQ(statusColour(), tone(TextTone::Orange));
     EXPECT_EQ(controller->wakeButton()->text(), QStringLiteral("Open Settings"));
     controller->wakeButton()->click();
     EXPECT_EQ(registration->registerRequests, 1);
-    EXPECT_EQ(registration->approvalSettingsOpened, 1);
+    EXPECT_EQ(registration->settingsOpened, 1);
 }
 
 TEST_F(WakeRow, BecomingActiveRereadsTheSettingChangedOutside)

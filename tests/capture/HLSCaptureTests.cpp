@@ -87,7 +87,7 @@ TEST_F(HLSLoop, AMasterPlaylistIsFollowedAtOnceToItsBestVariantForTheWholeRun)
     EXPECT_LT(requests[1].receivedAt - requests[0].receivedAt, 1s);
 }
 
-TEST_F(HLSLoop, RelativeAddressesResolveAgainstTheRequestedPlaylistNotTheRedirect)
+TEST_F(HLSLoop, AnEndListFinishesAtOnceAndAddressesResolveAgainstTheRequestedPlaylist)
 {
     provider.serve(QStringLiteral("/live/chan.m3u8"), Answer::redirect("/edge/node1/chan.m3u8?token=x"));
     provider.serve(QStringLiteral("/edge/node1/chan.m3u8"),
@@ -99,8 +99,12 @@ TEST_F(HLSLoop, RelativeAddressesResolveAgainstTheRequestedPlaylistNotTheRedirec
 
     auto probe = record(QStringLiteral("/live/chan.m3u8"));
     ASSERT_TRUE(probe->waitForFinish());
+    // The end list finishes at once, not after the 5-second poll delay.
     EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
+    EXPECT_LT(probe->finishes[0].at - probe->createdAt, 2s);
+    EXPECT_EQ(probe->finishes[0].bytes, expected.size());
     EXPECT_EQ(readFile(filePath()), expected);
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/edge/node1/chan.m3u8")), 1);
     EXPECT_EQ(provider.requestCount(QStringLiteral("/edge/node1/seg1.ts")), 0);
     EXPECT_EQ(provider.requests(QStringLiteral("/edge/node1/chan.m3u8")).value(0).target,
               "/edge/node1/chan.m3u8?token=x");
@@ -120,20 +124,6 @@ TEST_F(HLSLoop, ARestartedNumberingIsWrittenFromItsFirstSegment)
     ASSERT_TRUE(probe->waitForFinish());
     EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
     EXPECT_EQ(readFile(filePath()), expected);
-}
-
-TEST_F(HLSLoop, AnEndListFinishesAtOnce)
-{
-    const QByteArray expected = serveSegment(QStringLiteral("/vod/a.ts"), 1) + serveSegment(QStringLiteral("/vod/b.ts"), 2);
-    provider.serve(QStringLiteral("/vod/index.m3u8"), Answer::body(vod({"a.ts", "b.ts"})));
-
-    auto probe = record(QStringLiteral("/vod/index.m3u8"));
-    ASSERT_TRUE(probe->waitForFinish());
-    EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
-    EXPECT_EQ(probe->finishes[0].bytes, expected.size());
-    EXPECT_EQ(readFile(filePath()), expected);
-    EXPECT_LT(probe->finishes[0].at - probe->createdAt, 2s); // not the 5-second poll delay
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/vod/index.m3u8")), 1);
 }
 
 TEST_F(HLSLoop, ByteRangeSegmentsWriteExactlyTheirRanges)

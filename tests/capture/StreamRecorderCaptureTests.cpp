@@ -180,19 +180,3 @@ TEST_F(StreamRecorderCapture, StartFailsWhenTheFileCannotBeOpened)
     EXPECT_TRUE(provider.requests().isEmpty());
     EXPECT_EQ(readFile(filePath(QStringLiteral("plain-file"))), "x");
 }
-
-TEST_F(StreamRecorderCapture, AWriteFailureEndsTheRecording)
-{
-    if (!QFileInfo(QStringLiteral("/dev/full")).isWritable())
-        GTEST_SKIP() << "needs /dev/full";
-    provider.serve(QStringLiteral("/a.ts"), Answer::stream());
-
-    RecorderProbe probe(provider.url(QStringLiteral("/a.ts")), QStringLiteral("/dev/full"), fromNow(60s),
-                        fastTiming());
-    ASSERT_TRUE(probe.start());
-    ASSERT_TRUE(probe.waitForFinish());
-    EXPECT_EQ(probe.finishes[0].outcome,
-              Outcome::failed(QStringLiteral("Could not write to the recordings folder: No space left on device")));
-    EXPECT_EQ(probe.finishes[0].bytes, 0);
-    EXPECT_EQ(provider.requests().size(), 1);
-}

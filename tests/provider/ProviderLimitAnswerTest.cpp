@@ -80,10 +80,3 @@ TEST(LimitAnswerTest, ProviderFigurePlusRecentStarts)
         EXPECT_EQ(answer.limit, c.answer.limit);
     }
 }
-
-TEST(LimitAnswerTest, AnAccountWithoutAServerHasNoQueryAddress)
-{
-    // How the values are encoded is checked on the wire, in
-    // ProviderLimitCheckTest.SendsTheQueryWithEncodedValuesAndAHeaderSafeUserAgent.
-    EXPECT_FALSE(ProviderConnections::accountQueryURL({QUrl(), QStringLiteral("u"), QStringLiteral("p")}).isValid());
-}

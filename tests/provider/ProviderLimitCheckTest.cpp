@@ -83,14 +83,6 @@ TEST_F(ProviderLimitCheckTest, SendsTheQueryWithEncodedValuesAndAHeaderSafeUserA
     EXPECT_FALSE(requests[0].headers.contains("x-injected"));
 }
 
-TEST_F(ProviderLimitCheckTest, RecentStartsCountOnTopOfTheProvidersFigure)
-{
-    // The body's reading itself is LimitAnswerTest's.
-    provider.serve(kQueryPath, accountInfo("0", "1"));
-    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::goAhead());
-    EXPECT_EQ(ask(accountOnProvider(), 1), LimitAnswer::fullWith(1, 1));
-}
-
 TEST_F(ProviderLimitCheckTest, HttpStatusIsNotExamined)
 {
     provider.serve(kQueryPath, {accountInfo("3", "3", 500), accountInfo("3", "3", 404),

@@ -68,18 +68,12 @@ TEST(JSONCoding, IndexRoundTripKeepsSortedKeysWholeSecondsAndExactBytes)
     Recording expected = original;
     expected.programStart = utc(2024, 5, 1, 19, 0, 0);
     EXPECT_EQ(decoded->first(), expected);
-}
 
-TEST(JSONCoding, OptionalFieldsRoundTripWhenPresent)
-{
-    Recording r = sampleRecording();
-    r.accountID = QStringLiteral("acc");
-    r.userAgent = QStringLiteral("");
-    r.errorMessage = QStringLiteral("broke");
-    r.programStart = utc(2024, 5, 1, 19, 0, 0);
-    const auto decoded = sharedJSONDecoder().decodeRecording(sharedJSONEncoder().encode(r));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(*decoded, r);
+    // Present optionals come back, an empty one included.
+    expected.accountID = QStringLiteral("acc");
+    expected.userAgent = QStringLiteral("");
+    expected.errorMessage = QStringLiteral("broke");
+    EXPECT_EQ(sharedJSONDecoder().decodeRecording(sharedJSONEncoder().encode(expected)), expected);
 }
 
 TEST(JSONCoding, DatesAreStrict)
@@ -110,20 +104,17 @@ TEST(JSONCoding, RequestDecodingRules)
     EXPECT_FALSE(withExtras->accountID);
     EXPECT_EQ(withExtras->userAgent, QStringLiteral("UA"));
 
-    // A required key missing or null, a wrong type, a fractional date: no request.
-    EXPECT_FALSE(d.decodeRequest(QByteArray(R"({"title":"T"})")));
+    // A required key null, a wrong type, no object: no request. (Missing
+    // keys, fractional dates and text that is no JSON are refused through the
+    // API in APIRouterTest.)
     QByteArray nullTitle = requestJSON();
     nullTitle.replace("\"title\":\"T\"", "\"title\":null");
     EXPECT_FALSE(d.decodeRequest(nullTitle));
     QByteArray numericChannel = requestJSON();
     numericChannel.replace("\"channelID\":\"1\"", "\"channelID\":1");
     EXPECT_FALSE(d.decodeRequest(numericChannel));
-    QByteArray fractional = requestJSON();
-    fractional.replace("10:00:00Z", "10:00:00.250Z");
-    EXPECT_FALSE(d.decodeRequest(fractional));
     EXPECT_FALSE(d.decodeRequest(requestJSON(QStringLiteral(R"(,"userAgent":5)"))));
     EXPECT_FALSE(d.decodeRequest(QByteArray("[]")));
-    EXPECT_FALSE(d.decodeRequest(QByteArray("{")));
 }
 
 TEST(JSONCoding, RecordingDecodingRejectsBadMembers)

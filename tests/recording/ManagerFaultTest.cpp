@@ -1,6 +1,6 @@
 #include "APIClient.h"
 #include "FakeProvider.h"
-#include "JSONCoding.h"
+#include "LogCapture.h"
 #include "ManagerTestSupport.h"
 #include "RecordingServer.h"
 
@@ -9,11 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QTimer>
 #include <QStringList>
-
-#include <unistd.h>
 
 // The manager and its API server while the disk or the provider misbehaves.
 namespace {
@@ -23,21 +20,6 @@ using namespace std::chrono_literals;
 
 // Longest time any API answer may take while a fault is going on.
 constexpr auto kAnswerBound = 1000ms;
-
-QMutex logLock;
-QStringList logLines;
-
-void keepLogLine(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    QMutexLocker locker(&logLock);
-    logLines.append(message);
-}
-
-QStringList loggedLines()
-{
-    QMutexLocker locker(&logLock);
-    return logLines;
-}
 
 QString idText(const QUuid &id)
 {
@@ -59,15 +41,8 @@ struct Probe
 class ManagerFaultTest : public ManagerTest
 {
 protected:
-    void SetUp() override
-    {
-        ManagerTest::SetUp();
-        logLines.clear();
-        previousHandler = qInstallMessageHandler(keepLogLine);
-    }
     void TearDown() override
     {
-        qInstallMessageHandler(previousHandler);
         server.reset();
         ManagerTest::TearDown();
     }
@@ -109,26 +84,6 @@ protected:
             pause.exec();
         }
         return done();
-    }
-
-    static Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd)
-    {
-        Recording r;
-        r.id = QUuid::createUuid();
-        r.title = r.channelName = r.channelID = fileName;
-        r.streamURL = streamURL;
-        r.programStart = r.startDate = now().addSecs(-60);
-        r.programEnd = now().addSecs(-1);
-        r.endDate = now().addMSecs(untilEnd.count());
-        r.fileName = fileName;
-        r.status = Status::Scheduled;
-        return r;
-    }
-
-    void storeIndex(const QList<Recording> &recordings)
-    {
-        testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json")),
-                               sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
     }
 
     QByteArray fileOf(const Recording &r) const
@@ -190,7 +145,7 @@ protected:
             provider.serve(QStringLiteral("/seg%1.ts").arg(n), FakeProvider::Answer::body(segmentBody(n), "video/mp2t"));
     }
 
-    QtMessageHandler previousHandler = nullptr;
+    LogCapture log;
     FakeProvider provider;
     std::unique_ptr<RecordingServer> server;
 };
@@ -223,12 +178,12 @@ TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
 
     const QString saveFailure = QStringLiteral("[TivoluxRecorder] could not save recordings index: ");
     auto saveFailures = [&] {
-        const QStringList lines = loggedLines();
+        const QStringList lines = log.all();
         return std::count_if(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.startsWith(saveFailure); });
     };
     const auto failuresAfterSchedule = saveFailures();
     EXPECT_GE(failuresAfterSchedule, 1);
-    for (const QString &line : loggedLines()) {
+    for (const QString &line : log.all()) {
         if (line.startsWith(saveFailure)) {
             EXPECT_GT(line.size(), saveFailure.size()) << "the reason follows the text";
         }

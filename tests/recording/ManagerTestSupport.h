@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JSONCoding.h"
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
 #include "SleepInhibitor.h"
@@ -92,10 +93,30 @@ protected:
         return error ? error->message : QString();
     }
 
-    QString indexText() const
+    // A stored recording of a programme on air now, whose capture ends after
+    // untilEnd (the index keeps whole seconds).
+    static Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd)
     {
-        return QString::fromUtf8(testsupport::readFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json"))));
+        Recording r;
+        r.id = QUuid::createUuid();
+        r.title = r.channelName = r.channelID = fileName;
+        r.streamURL = streamURL;
+        r.programStart = r.startDate = now().addSecs(-60);
+        r.programEnd = now().addSecs(-1);
+        r.endDate = now().addMSecs(untilEnd.count());
+        r.fileName = fileName;
+        r.status = Recording::Status::Scheduled;
+        return r;
     }
+
+    // Writes the index that the next manager loads.
+    void storeIndex(const QList<Recording> &recordings) const
+    {
+        testsupport::writeFile(indexPath(), sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
+    }
+
+    QString indexPath() const { return QDir(folder.path()).filePath(QStringLiteral("recordings.json")); }
+    QString indexText() const { return QString::fromUtf8(testsupport::readFile(indexPath())); }
 
     static QDateTime now() { return QDateTime::currentDateTimeUtc(); }
 

@@ -1,5 +1,4 @@
 #include "FakeProvider.h"
-#include "JSONCoding.h"
 #include "ManagerTestSupport.h"
 #include "ProviderConnections.h"
 
@@ -56,18 +55,12 @@ protected:
     {
         QList<Recording> list;
         for (const auto &[id, path] : recordings) {
-            Recording r;
+            Recording r = due(provider.url(QString::fromLatin1(path)).toString(),
+                              id.toString(QUuid::WithoutBraces) + QStringLiteral(".ts"), std::chrono::seconds(secondsToEnd));
             r.id = id;
-            r.title = r.channelName = r.channelID = QString::fromLatin1(path);
-            r.streamURL = provider.url(QString::fromLatin1(path)).toString();
-            r.programStart = r.startDate = now().addSecs(-60);
-            r.endDate = now().addSecs(secondsToEnd);
-            r.programEnd = r.endDate.addSecs(-300);
-            r.fileName = id.toString(QUuid::WithoutBraces) + QStringLiteral(".ts");
             list.append(r);
         }
-        testsupport::writeFile(QDir(folder.path()).filePath(QStringLiteral("recordings.json")),
-                               sharedJSONEncoder().data(sharedJSONEncoder().encode(list)));
+        storeIndex(list);
     }
 
     FakeProvider provider;
@@ -84,22 +77,16 @@ TEST_F(ProviderWaitTest, WaitingIsSavedOnceAndLoggedPerFullAnswer)
     ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Waiting; }));
     const QString index = indexText();
     EXPECT_TRUE(index.contains(QLatin1String("\"waiting\"")));
-    const QDateTime written = QFileInfo(QDir(folder.path()).filePath(QStringLiteral("recordings.json"))).lastModified();
+    const QDateTime written = QFileInfo(indexPath()).lastModified();
 
     const int asked = provider.requestCount(kAPI);
     ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(kAPI) >= asked + 2; }));
     testsupport::spin(50ms);
-    EXPECT_EQ(QFileInfo(QDir(folder.path()).filePath(QStringLiteral("recordings.json"))).lastModified(), written)
+    EXPECT_EQ(QFileInfo(indexPath()).lastModified(), written)
         << "a recording already waiting is not saved again";
     EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/1.ts")), 0);
-}
-
-TEST_F(ProviderWaitTest, UnansweredQueryGoesAhead)
-{
-    provider.serve(kAPI, FakeProvider::Answer::silence());
-    RecordingManager &m = makeWaitingManager();
-    const Recording r = value(m.schedule(onAir("/live/u/p/1.ts")));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Recording; }));
+    m.stop(r.id);
+    EXPECT_FALSE(m.recording(r.id)) << "a waiting recording is withdrawn";
 }
 
 TEST_F(ProviderWaitTest, StoppedOrDeletedDuringTheCheckIsNeverStarted)
@@ -118,6 +105,7 @@ TEST_F(ProviderWaitTest, StoppedOrDeletedDuringTheCheckIsNeverStarted)
     EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/2.ts")), 0);
 }
 
+// An unanswered query goes ahead, with the end extended meanwhile.
 TEST_F(ProviderWaitTest, ExtensionDuringTheCheckIsHonoured)
 {
     provider.serve(kAPI, FakeProvider::Answer::silence());

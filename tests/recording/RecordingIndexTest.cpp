@@ -1,51 +1,24 @@
-#include "JSONCoding.h"
+#include "ManagerTestSupport.h"
 #include "RecordingIndex.h"
-#include "RecordingManager.h"
-#include "RecordingsFolder.h"
-#include "TestSupport.h"
 
-#include <QDir>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
 using Status = Recording::Status;
 
-Recording recordingWith(Status status, const QString &fileName, qint64 bytes)
-{
-    Recording r;
-    r.id = QUuid::createUuid();
-    r.title = QStringLiteral("Show");
-    r.channelName = QStringLiteral("One");
-    r.channelID = QStringLiteral("1");
-    r.streamURL = QStringLiteral("http://127.0.0.1:9/s.ts");
-    r.programStart = QDateTime(QDate(2024, 5, 1), QTime(19, 0), Qt::UTC);
-    r.programEnd = r.programStart.addSecs(3600);
-    r.startDate = r.programStart;
-    r.endDate = r.programEnd.addSecs(300);
-    r.fileName = fileName;
-    r.status = status;
-    r.bytes = bytes;
-    return r;
-}
-
-class RecordingIndexTest : public ::testing::Test
+class RecordingIndexTest : public ManagerTest
 {
 protected:
-    void SetUp() override
+    static Recording recordingWith(Status status, const QString &fileName, qint64 bytes)
     {
-        ASSERT_TRUE(folder.isValid());
-        QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder.path());
+        Recording r = due(QStringLiteral("http://127.0.0.1:9/s.ts"), fileName, std::chrono::hours(1));
+        r.status = status;
+        r.bytes = bytes;
+        return r;
     }
-    void TearDown() override { testsupport::clearSettings(); }
 
     QString path(const QString &name) const { return QDir(folder.path()).filePath(name); }
-    void writeIndexBytes(const QByteArray &bytes) { testsupport::writeFile(path(QStringLiteral("recordings.json")), bytes); }
-
-    QTemporaryDir folder;
 };
 
 } // namespace
@@ -93,11 +66,11 @@ TEST_F(RecordingIndexTest, UndecodableIndexIsKeptAsideAndNotLost)
     QByteArray bad = sharedJSONEncoder().data(
         sharedJSONEncoder().encode(QList<Recording>{recordingWith(Status::Finished, QStringLiteral("a.ts"), 1)}));
     bad.replace("\"finished\"", "\"paused\"");
-    writeIndexBytes(bad);
+    testsupport::writeFile(indexPath(), bad);
 
-    RecordingManager manager;
-    EXPECT_TRUE(manager.recordings().isEmpty());
-    manager.saveIndex();
+    RecordingManager &m = makeManager();
+    EXPECT_TRUE(m.recordings().isEmpty());
+    m.saveIndex();
 
     const QStringList kept = QDir(folder.path()).entryList({QStringLiteral("recordings.json.unreadable-*")});
     ASSERT_EQ(kept.size(), 1);
@@ -109,11 +82,11 @@ TEST_F(RecordingIndexTest, MissingIndexIsEmptyAndSaveCreatesFolder)
 {
     const QString nested = path(QStringLiteral("deeper/still"));
     QSettings().setValue(QLatin1String(kFolderPathSettingKey), nested);
-    RecordingManager manager;
-    QSignalSpy changes(&manager, &RecordingManager::recordingsDidChange);
-    EXPECT_TRUE(manager.recordings().isEmpty());
+    RecordingManager &m = makeManager();
+    QSignalSpy changes(&m, &RecordingManager::recordingsDidChange);
+    EXPECT_TRUE(m.recordings().isEmpty());
     EXPECT_FALSE(QDir(nested).exists()) << "loading creates nothing";
-    manager.saveIndex();
+    m.saveIndex();
     EXPECT_EQ(changes.count(), 1);
     EXPECT_TRUE(QFile::exists(QDir(nested).filePath(QStringLiteral("recordings.json"))));
     EXPECT_TRUE(QDir(folder.path()).entryList({QStringLiteral("*.unreadable-*")}).isEmpty());
@@ -122,7 +95,7 @@ TEST_F(RecordingIndexTest, MissingIndexIsEmptyAndSaveCreatesFolder)
 TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
 {
     const QByteArray before = "[\n]\n";
-    writeIndexBytes(before);
+    testsupport::writeFile(indexPath(), before);
     // A file where the folder should be makes the save fail.
     const QString blocked = path(QStringLiteral("blocked"));
     testsupport::writeFile(blocked, "x");

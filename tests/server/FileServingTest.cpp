@@ -206,7 +206,7 @@ TEST_F(FileServingTest, ManyPlayersReadWhileTheFileGrows)
     EXPECT_EQ(openHandles(path), 0);
 }
 
-TEST_F(FileServingTest, ReaderThatStopsOrLeavesReleasesTheFile)
+TEST_F(FileServingTest, ReaderThatStopsReadingReleasesTheFile)
 {
     const QString path = makeFile(QStringLiteral("big.ts"), randomBytes(32 * 1048576, 7));
 
@@ -216,17 +216,9 @@ TEST_F(FileServingTest, ReaderThatStopsOrLeavesReleasesTheFile)
     // The client takes nothing more; the server gives up after the stall bound.
     EXPECT_TRUE(waitForNoConnections());
     EXPECT_EQ(openHandles(path), 0);
-
-    RawClient leaving(port);
-    leaving.send(get("/big.ts"));
-    ASSERT_TRUE(leaving.waitForBytes(2 * 1048576));
-    EXPECT_EQ(openHandles(path), 1);
-    leaving.close();
-    EXPECT_TRUE(waitForNoConnections());
-    EXPECT_EQ(openHandles(path), 0);
 }
 
-TEST_F(FileServingTest, ClientsThatResetMidAnswerLeaveTheServerServing)
+TEST_F(FileServingTest, ClientsThatResetMidAnswerReleaseTheFileAndLeaveTheServerServing)
 {
     // A client that drops its connection with unread bytes resets it; the
     // next file bytes sent to it meet a broken pipe, which must end only
@@ -241,6 +233,9 @@ TEST_F(FileServingTest, ClientsThatResetMidAnswerLeaveTheServerServing)
         RawClient leaving(port);
         leaving.send(get("/big.ts"));
         ASSERT_TRUE(leaving.waitForBytes(1048576));
+        if (round == 0) {
+            EXPECT_EQ(openHandles(path), 1);
+        }
         leaving.close();
         testsupport::spin(5ms);
     }

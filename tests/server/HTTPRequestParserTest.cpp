@@ -1,4 +1,3 @@
-#include "HTTPConnection.h"
 #include "HTTPRequestParser.h"
 #include "QtPrinters.h"
 
@@ -92,12 +91,4 @@ TEST(HTTPRequestParser, RequestLineAndHeaders)
     // Invalid UTF-8 in a header value is replaced, not refused.
     EXPECT_EQ(parse("GET / HTTP/1.1\r\nX: a\xFF\r\n\r\n")->header(QStringLiteral("x")),
               QString::fromUtf8("a\xEF\xBF\xBD"));
-}
-
-TEST(HTTPRequestParser, PathSegmentsDropEmptyPieces)
-{
-    EXPECT_EQ(HTTPConnection::segments(QStringLiteral("/api//recordings/")),
-              QStringList({QStringLiteral("api"), QStringLiteral("recordings")}));
-    EXPECT_TRUE(HTTPConnection::segments(QStringLiteral("/")).isEmpty());
-    EXPECT_TRUE(HTTPConnection::segments(QString()).isEmpty());
 }

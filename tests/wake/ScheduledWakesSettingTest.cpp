@@ -1,5 +1,4 @@
 #include "QtPrinters.h"
-#include "OwnSettings.h"
 #include "ScheduledWakesSetting.h"
 #include "TestSupport.h"
 
@@ -16,11 +15,7 @@ void store(const QVariant &value)
 class ScheduledWakesSettingTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        useOwnSettings();
-        testsupport::clearSettings();
-    }
+    void SetUp() override { testsupport::clearSettings(); }
     void TearDown() override { testsupport::clearSettings(); }
 };
 
@@ -48,15 +43,6 @@ TEST_F(ScheduledWakesSettingTest, AnyElementThatIsNotANumberMeansTheEmptySet)
         store(value);
         EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty()) << value.toString().toStdString();
     }
-}
-
-TEST_F(ScheduledWakesSettingTest, WrittenSetReadsBackInWholeSeconds)
-{
-    ScheduledWakesSetting::write({1893456100000, 1893456031000});
-    EXPECT_EQ(QSettings().value(QLatin1String(ScheduledWakesSetting::kKey)).toList(),
-              (QVariantList{1893456031.0, 1893456100.0}));
-    ScheduledWakesSetting::write({});
-    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
 }
 
 } // namespace

@@ -52,21 +52,6 @@ protected:
     std::unique_ptr<SystemdHelperRegistration> client;
 };
 
-TEST_F(SystemdHelperRegistrationTest, StateFollowsTheSocketUnitFile)
-{
-    EXPECT_EQ(client->status(), Status::NotFound);
-    // A failure other than a refused authorisation awaits no approval.
-    EXPECT_EQ(run([&](auto done) { client->registerService(done); }),
-              QStringLiteral("Unit file %1 does not exist.").arg(kSocket));
-    EXPECT_EQ(client->status(), Status::NotFound);
-    systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
-    EXPECT_EQ(client->status(), Status::NotRegistered);
-    systemd->setUnitFileState(kSocket, QStringLiteral("enabled"));
-    EXPECT_EQ(client->status(), Status::Enabled);
-    EXPECT_EQ(systemd->calls(QStringLiteral("GetUnitFileState")).last().arguments,
-              QStringLiteral("\"%1\"").arg(kSocket));
-}
-
 TEST_F(SystemdHelperRegistrationTest, RegisteringEnablesAndStartsTheSocketWithAuthorisationAllowed)
 {
     systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
@@ -84,8 +69,16 @@ TEST_F(SystemdHelperRegistrationTest, RegisteringEnablesAndStartsTheSocketWithAu
     EXPECT_EQ(start[0].arguments, QStringLiteral("\"%1\", \"replace\"").arg(kSocket));
 }
 
-TEST_F(SystemdHelperRegistrationTest, RefusedAuthorisationAwaitsApprovalUntilTheUnitIsEnabled)
+TEST_F(SystemdHelperRegistrationTest, StateFollowsTheSocketUnitFileAndARefusedAuthorisationAwaitsApproval)
 {
+    EXPECT_EQ(client->status(), Status::NotFound);
+    // A failure other than a refused authorisation awaits no approval.
+    EXPECT_EQ(run([&](auto done) { client->registerService(done); }),
+              QStringLiteral("Unit file %1 does not exist.").arg(kSocket));
+    EXPECT_EQ(client->status(), Status::NotFound);
+    EXPECT_EQ(systemd->calls(QStringLiteral("GetUnitFileState")).last().arguments,
+              QStringLiteral("\"%1\"").arg(kSocket));
+
     systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
     systemd->failNext(QStringLiteral("EnableUnitFiles"), QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
                       QStringLiteral("Access denied"));

@@ -1,7 +1,6 @@
 #include "QtPrinters.h"
 #include "FakeRegistration.h"
 #include "HelperProcess.h"
-#include "OwnSettings.h"
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
 #include "ScheduledWakesSetting.h"
@@ -25,7 +24,6 @@ class WakeHelperIntegrationTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        useOwnSettings();
         testsupport::clearSettings();
         ASSERT_TRUE(folder.isValid());
         QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder.path());

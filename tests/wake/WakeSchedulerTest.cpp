@@ -2,7 +2,6 @@
 #include "FakeHelperConnection.h"
 #include "FakeRegistration.h"
 #include "LogCapture.h"
-#include "OwnSettings.h"
 #include "ScheduledWakesSetting.h"
 #include "TestSupport.h"
 #include "WakeScheduler.h"
@@ -35,11 +34,7 @@ QDateTime at(double secondsAfterNow)
 class WakeSchedulerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        useOwnSettings();
-        testsupport::clearSettings();
-    }
+    void SetUp() override { testsupport::clearSettings(); }
     void TearDown() override
     {
         scheduler.reset();
@@ -86,24 +81,17 @@ TEST_F(WakeSchedulerTest, WakesLieOneMinuteBeforeEachStartRoundedAndMoreThanThir
     EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 31, kNow + 41, kNow + 140, kNow + 241}));
 }
 
-TEST_F(WakeSchedulerTest, OffWithScheduledRecordingsLeavesEverythingAsItWas)
+TEST_F(WakeSchedulerTest, OffLeavesTheStoredListAloneUnlessNothingIsScheduled)
 {
-    ScheduledWakesSetting::write(msecs({kNow + 500}));
+    ScheduledWakesSetting::write(msecs({kNow - 100, kNow + 500}));
     for (const Status state : {Status::NotRegistered, Status::RequiresApproval, Status::NotFound}) {
         registration->state = state;
         makeScheduler().sync({at(1000)});
-        EXPECT_EQ(helper.connectionsMade, 0);
-        EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 500}));
+        EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow - 100, kNow + 500}));
     }
-}
 
-TEST_F(WakeSchedulerTest, OffWithoutScheduledRecordingsEmptiesTheStoredListSilently)
-{
-    registration->state = Status::NotRegistered;
-    ScheduledWakesSetting::write(msecs({kNow - 100, kNow + 500}));
-
+    // Without scheduled recordings the list empties, silently.
     makeScheduler().sync({});
-
     EXPECT_EQ(helper.connectionsMade, 0);
     EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
     EXPECT_TRUE(QSettings().contains(QLatin1String(ScheduledWakesSetting::kKey)));
