@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "ManagerTestSupport.h"
 #include "RecordingServer.h"
+#include "RetiredRecorderThreads.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -272,6 +273,10 @@ TEST_F(ManagerFaultTest, EndlessHeadersHoldUpNothing)
         EXPECT_EQ(r.bytes, 0);
         EXPECT_TRUE(r.errorMessage && !r.errorMessage->isEmpty());
     }
+    // Qt's client thread reads the head until the provider stops sending;
+    // once it does, every recorder thread ends.
+    provider.closeConnections();
+    RetiredRecorderThreads::waitForAll();
 }
 
 TEST_F(ManagerFaultTest, TenMegabytePlaylistsAreReadWithoutHoldingAnythingUp)

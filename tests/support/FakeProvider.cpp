@@ -125,9 +125,16 @@ FakeProvider::FakeProvider(QObject *parent) : QObject(parent)
 
 FakeProvider::~FakeProvider()
 {
-    for (QTcpSocket *socket : m_connections.keys()) {
-        socket->disconnect(this);
-        socket->abort();
+    closeConnections();
+}
+
+void FakeProvider::closeConnections()
+{
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
+        it.value()->streaming = false;
+        it.key()->disconnect(this);
+        it.key()->abort();
+        it.key()->deleteLater();
     }
     m_connections.clear();
 }

@@ -84,6 +84,8 @@ public:
     // Stream bytes of the path handed to clients so far.
     qint64 bytesSent(const QString &path) const { return m_cursors.value(path); }
     int openConnections() const { return int(m_connections.size()); }
+    // Drops every open connection at once, as a server that goes away.
+    void closeConnections();
 
     // The byte sequence that stream answers serve: transport-stream sized
     // packets (a 0x47 sync byte every 188 bytes) filled with bytes that
