@@ -256,6 +256,9 @@ void FakeProvider::answer(const std::shared_ptr<Connection> &connection, const R
         socket->write(head(200, {"Content-Type: video/mp2t"}));
         return;
     case Answer::Kind::EndlessHead:
+        // A small send buffer keeps little in flight, so a client sees the
+        // end soon after this server closes.
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
         socket->write("HTTP/1.1 200 OK\r\n");
         break;
     case Answer::Kind::Stream:
