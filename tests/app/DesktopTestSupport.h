@@ -8,9 +8,7 @@
 #include "RecordingServer.h"
 #include "WakeScheduler.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QLabel>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -52,22 +50,18 @@ protected:
         scheduler.reset();
     }
 
-    RecordingManager &launchManager()
+    // Launches the manager and the server and hands them out as the
+    // application's services.
+    AppServices startServices()
     {
-        return makeManager([this](RecordingManager::Environment &environment) {
+        makeManager([this](RecordingManager::Environment &environment) {
             environment.wakeScheduler = scheduler.get();
         });
-    }
-
-    AppServices services(quint16 port = 0)
-    {
-        if (!server) {
-            RecordingServer::Configuration configuration;
-            configuration.address = QHostAddress(QHostAddress::LocalHost);
-            configuration.port = port;
-            configuration.manager = manager.get();
-            server = std::make_unique<RecordingServer>(configuration);
-        }
+        RecordingServer::Configuration configuration;
+        configuration.address = QHostAddress(QHostAddress::LocalHost);
+        configuration.port = 0;
+        configuration.manager = manager.get();
+        server = std::make_unique<RecordingServer>(configuration);
         AppServices result;
         result.manager = manager.get();
         result.server = server.get();
@@ -76,22 +70,11 @@ protected:
         return result;
     }
 
-    static Recording stored(const QString &title, Recording::Status status, qint64 bytes = 0,
-                            std::optional<QString> error = std::nullopt)
+    // A finished recording in the index, not yet written.
+    static Recording finished(const QString &name)
     {
-        Recording r;
-        r.id = QUuid::createUuid();
-        r.title = title;
-        r.channelName = QStringLiteral("Channel One");
-        r.channelID = QStringLiteral("ch1");
-        r.streamURL = QStringLiteral("http://127.0.0.1:1/x.ts");
-        r.programStart = r.startDate = QDateTime::currentDateTimeUtc().addDays(1);
-        r.programEnd = r.programStart.addSecs(3600);
-        r.endDate = r.programEnd.addSecs(300);
-        r.fileName = title + QStringLiteral(".ts");
-        r.status = status;
-        r.bytes = bytes;
-        r.errorMessage = error;
+        Recording r = due(QStringLiteral("http://127.0.0.1:1/x.ts"), name + QStringLiteral(".ts"), std::chrono::hours(1));
+        r.status = Recording::Status::Finished;
         return r;
     }
 
@@ -112,26 +95,6 @@ protected:
     {
         return value(manager->schedule(request(QStringLiteral("http://127.0.0.1:1/later.ts"), now().addDays(1),
                                                now().addDays(1).addSecs(3600), channelID)));
-    }
-
-    // The visible message box that is a child of the widget, if any.
-    static QMessageBox *openAlert(QWidget *parent = nullptr)
-    {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            auto *box = qobject_cast<QMessageBox *>(widget);
-            if (box && box->isVisible() && (!parent || box->parentWidget() == parent))
-                return box;
-        }
-        return nullptr;
-    }
-
-    static QAbstractButton *buttonTitled(QMessageBox *box, const QString &title)
-    {
-        for (QAbstractButton *button : box->buttons()) {
-            if (button->text() == title)
-                return button;
-        }
-        return nullptr;
     }
 
     std::shared_ptr<FakeRegistration> registration = std::make_shared<FakeRegistration>();

@@ -65,6 +65,15 @@ protected:
         return probe;
     }
 
+    // Records the provider's path into filePath() until the outcome, if one
+    // comes within the timeout.
+    std::optional<Outcome> outcomeOf(const QString &path, const StreamRecorder::Timing &timing = fastTiming(),
+                                     std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        auto probe = record(path, timing);
+        return probe->waitForFinish(timeout) ? std::optional(probe->finishes[0].outcome) : std::nullopt;
+    }
+
     QString filePath(const QString &name = QStringLiteral("show.ts")) const { return folder.filePath(name); }
 
     QTemporaryDir folder;

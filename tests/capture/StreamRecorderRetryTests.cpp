@@ -6,22 +6,6 @@ using testsupport::readFile;
 
 using StreamRecorderRetry = RecorderFixture;
 
-TEST_F(StreamRecorderRetry, ARefusalFailsAfterThirtyAttemptsInARow)
-{
-    provider.serve(QStringLiteral("/a.ts"), Answer::status(404));
-    StreamRecorder::Timing timing = fastTiming();
-    timing.retryDelay = 5ms;
-
-    auto probe = record(QStringLiteral("/a.ts"), timing);
-    ASSERT_TRUE(probe->waitForFinish());
-    EXPECT_EQ(probe->finishes[0].outcome, Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
-    EXPECT_EQ(probe->finishes[0].bytes, 0);
-    EXPECT_EQ(provider.requests().size(), 30);
-    testsupport::spin(100ms);
-    EXPECT_EQ(provider.requests().size(), 30);
-    EXPECT_EQ(readFile(filePath()), QByteArray());
-}
-
 TEST_F(StreamRecorderRetry, AFullProviderIsAskedAgainUncountedUntilTheEndDate)
 {
     provider.serve(QStringLiteral("/a.ts"), Answer::status(509));
@@ -60,19 +44,6 @@ TEST_F(StreamRecorderRetry, AnAnswerAfterAFullProviderMakesFailuresCountAgain)
     EXPECT_GE(requestGaps[1], 140ms);
     EXPECT_LT(requestGaps[2], 140ms);
     EXPECT_LT(requestGaps[3], 140ms);
-}
-
-TEST_F(StreamRecorderRetry, AStreamThatEndsAndDoesNotComeBackFails)
-{
-    provider.serve(QStringLiteral("/a.ts"), {Answer::stream(5000), Answer::stream(0)});
-
-    auto probe = record(QStringLiteral("/a.ts"), timingWithLimit(3));
-    ASSERT_TRUE(probe->waitForFinish());
-    EXPECT_EQ(probe->finishes[0].outcome, Outcome::failed(QStringLiteral("The stream stopped and did not come back.")));
-    EXPECT_EQ(probe->finishes[0].bytes, 5000);
-    EXPECT_EQ(provider.requests().size(), 3);
-    for (const auto gap : gaps(provider.requests()))
-        EXPECT_GE(gap, 18ms);
 }
 
 TEST_F(StreamRecorderRetry, AProviderThatFallsSilentTimesOut)

@@ -30,16 +30,11 @@ QString HelperProcess::executable()
     return QStringLiteral(TIVOLUX_HELPER_EXE);
 }
 
-QString HelperProcess::thisExecutable()
-{
-    return QCoreApplication::applicationFilePath();
-}
-
 bool HelperProcess::start(const QStringList &options, bool fakePowerManager)
 {
     QStringList arguments{QStringLiteral("--socket"), socketPath()};
     if (!options.contains(QStringLiteral("--allowed-client")))
-        arguments << QStringLiteral("--allowed-client") << thisExecutable();
+        arguments << QStringLiteral("--allowed-client") << QCoreApplication::applicationFilePath();
     if (fakePowerManager)
         arguments << QStringLiteral("--fake-power-manager") << recordPath();
     m_process.setArguments(arguments + options);
@@ -78,17 +73,6 @@ HelperClient::HelperClient(const QString &socketPath)
 {
     m_socket->connectToServer(socketPath);
     m_socket->waitForConnected(kWaitMsecs);
-}
-
-bool HelperClient::isConnected() const
-{
-    return m_socket->state() == QLocalSocket::ConnectedState;
-}
-
-void HelperClient::send(const QByteArray &bytes)
-{
-    m_socket->write(bytes);
-    m_socket->waitForBytesWritten(kWaitMsecs);
 }
 
 std::optional<bool> HelperClient::request(const QString &method, qint64 seconds)

@@ -30,7 +30,6 @@ public:
     QStringList logLines();
 
     static QString executable();
-    static QString thisExecutable();
 
 private:
     QTemporaryDir m_folder;
@@ -44,9 +43,8 @@ class HelperClient
 public:
     explicit HelperClient(const QString &socketPath);
 
-    bool isConnected() const;
     // Sends raw bytes.
-    void send(const QByteArray &bytes);
+    void send(const QByteArray &bytes) { m_socket->write(bytes); m_socket->waitForBytesWritten(5000); }
     // Sends one request and answers the helper's verdict, or nothing when the
     // connection ended without a reply.
     std::optional<bool> request(const QString &method, qint64 seconds);

@@ -45,32 +45,6 @@ protected:
 
 } // namespace
 
-TEST_F(ManagerCaptureTest, ProgrammeOnAirStartsAtOnceAndStopsOnRequest)
-{
-    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::slowStream(4096, 10ms));
-    RecordingManager &m = makeManager();
-    const Recording r = value(m.schedule(onAir(QStringLiteral("/stream.ts"))));
-    EXPECT_EQ(r.status, Status::Recording) << "started within schedule()";
-    EXPECT_EQ(m.runningCount(), 1);
-    EXPECT_EQ(inhibitor->live, 1);
-    EXPECT_TRUE(indexText().contains(QLatin1String("\"recording\"")));
-
-    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(r.id)->bytes > 8192; }));
-    const QString beforeStop = indexText();
-    m.stop(r.id);
-    EXPECT_EQ(indexText(), beforeStop) << "the finish writes the index, not the stop";
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Stopped; }));
-
-    const Recording stopped = *m.recording(r.id);
-    EXPECT_EQ(m.runningCount(), 0);
-    EXPECT_EQ(inhibitor->live, 0);
-    EXPECT_LE(qAbs(stopped.endDate.secsTo(now())), 2);
-    const QByteArray file = fileOf(r.id);
-    EXPECT_EQ(stopped.bytes, file.size());
-    EXPECT_EQ(file, FakeProvider::content(0, file.size()));
-    EXPECT_TRUE(indexText().contains(QLatin1String("\"stopped\"")));
-}
-
 TEST_F(ManagerCaptureTest, FailureKeepsPlannedEndOnlyWhenNothingWasWritten)
 {
     provider.serve(QStringLiteral("/refused.ts"), FakeProvider::Answer::status(404));
@@ -115,26 +89,6 @@ TEST_F(ManagerCaptureTest, FileNameOutsideTheFolderNeverStarts)
     EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("../escape.ts"))));
 }
 
-TEST_F(ManagerCaptureTest, FullAccountWaitsAndStartsWhenAConnectionFrees)
-{
-    const QString stream = QStringLiteral("/live/user/secret/101.ts");
-    provider.serve(stream, FakeProvider::Answer::slowStream(1024, 5ms));
-    provider.serve(QStringLiteral("/player_api.php"),
-                   FakeProvider::Answer::body(R"({"user_info":{"active_cons":"1","max_connections":"1"}})",
-                                              "application/json"));
-    RecordingManager &m = makeManager();
-    const Recording r = value(m.schedule(onAir(stream)));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Waiting; }));
-    EXPECT_EQ(provider.requestCount(stream), 0) << "no stream request while the account is full";
-    EXPECT_EQ(inhibitor->live, 1);
-    EXPECT_EQ(provider.requests(QStringLiteral("/player_api.php")).first().header("User-Agent"),
-              QByteArray("VLC/3.0 LibVLC/3.0"));
-
-    provider.serve(QStringLiteral("/player_api.php"),
-                   FakeProvider::Answer::body(R"({"user_info":{"active_cons":0,"max_connections":1}})", "application/json"));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Recording; }));
-}
-
 TEST_F(ManagerCaptureTest, LocalFileAddressInTheIndexIsNeverFetched)
 {
     QTemporaryDir outside;
@@ -150,7 +104,7 @@ TEST_F(ManagerCaptureTest, LocalFileAddressInTheIndexIsNeverFetched)
     EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("due.ts"))));
 }
 
-TEST_F(ManagerCaptureTest, ProgressIsAnnouncedButNotSavedAndStopAllStopsEveryRecorder)
+TEST_F(ManagerCaptureTest, ProgressIsAnnouncedButNotSavedAndStopAllStopsEveryRecorderKeepingItsBytes)
 {
     provider.serve(QStringLiteral("/a.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
     provider.serve(QStringLiteral("/b.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
@@ -159,6 +113,8 @@ TEST_F(ManagerCaptureTest, ProgressIsAnnouncedButNotSavedAndStopAllStopsEveryRec
     const Recording a = value(m.schedule(onAir(QStringLiteral("/a.ts"), QStringLiteral("a"))));
     const Recording b = value(m.schedule(onAir(QStringLiteral("/b.ts"), QStringLiteral("b"))));
     ASSERT_EQ(m.runningCount(), 2);
+    EXPECT_EQ(a.status, Status::Recording) << "started within schedule()";
+    EXPECT_EQ(inhibitor->live, 1);
     const QString afterStart = indexText();
     const int announced = int(changes.count());
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(a.id)->bytes > 4096; }));
@@ -170,6 +126,12 @@ TEST_F(ManagerCaptureTest, ProgressIsAnnouncedButNotSavedAndStopAllStopsEveryRec
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.runningCount() == 0; }));
     EXPECT_EQ(statusOf(a.id), Status::Stopped);
     EXPECT_EQ(statusOf(b.id), Status::Stopped);
+    EXPECT_EQ(inhibitor->live, 0);
+    const Recording stopped = *m.recording(a.id);
+    EXPECT_LE(qAbs(stopped.endDate.secsTo(now())), 2);
+    const QByteArray file = fileOf(a.id);
+    EXPECT_EQ(stopped.bytes, file.size());
+    EXPECT_EQ(file, FakeProvider::content(0, file.size()));
     EXPECT_NE(indexText(), afterStart);
 }
 

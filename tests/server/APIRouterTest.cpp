@@ -45,78 +45,35 @@ TEST_F(APIRouterTest, InfoDescribesTheRecorder)
     const auto response = request("GET", "/api/info");
     expectStatus(response, "HTTP/1.1 200 OK");
     EXPECT_EQ(response->header("Content-Type"), kJSON);
-    const QJsonObject info = json(response).object();
-    EXPECT_EQ(info.keys(), QStringList({QStringLiteral("computerName"), QStringLiteral("name"),
-                                        QStringLiteral("version")}));
-    EXPECT_FALSE(info.value(QStringLiteral("computerName")).toString().isEmpty());
-    // Written with sorted keys.
-    const QByteArray &body = response->body;
-    EXPECT_LT(body.indexOf("computerName"), body.indexOf("\"name\""));
-    EXPECT_LT(body.indexOf("\"name\""), body.indexOf("\"version\""));
+    EXPECT_FALSE(json(response).object().value(QStringLiteral("computerName")).toString().isEmpty());
     // Slashes, a query, escapes and the method's letter case do not matter.
     for (const QByteArray path : {"/api//info/", "/api/info?x=1", "/api/%69nfo"})
-        EXPECT_EQ(request("GET", path)->body, body) << path.constData();
-    EXPECT_EQ(request("get", "/api/info")->body, body);
+        EXPECT_EQ(request("GET", path)->body, response->body) << path.constData();
+    EXPECT_EQ(request("get", "/api/info")->body, response->body);
 }
 
-TEST_F(APIRouterTest, ListDescribesEachRecordingInOrder)
+TEST_F(APIRouterTest, ListTellsPlayabilityAndKeepsPrivateFieldsPrivate)
 {
-    start();
-    const auto empty = request("GET", "/api/recordings");
-    expectStatus(empty, "HTTP/1.1 200 OK");
-    EXPECT_TRUE(json(empty).isArray());
-    EXPECT_TRUE(json(empty).array().isEmpty());
-    server.reset();
-    manager.reset();
-
     using Status = Recording::Status;
-    Recording scheduled = makeRecording(QStringLiteral("scheduled"), Status::Scheduled);
-    scheduled.accountID = QStringLiteral("acct-1");
     const Recording waiting = makeRecording(QStringLiteral("waiting"), Status::Waiting, 5000);
-    Recording failedEmpty = makeRecording(QStringLiteral("failed-empty"), Status::Failed);
-    failedEmpty.errorMessage = QStringLiteral("The stream could not be opened.");
+    const Recording failedEmpty = makeRecording(QStringLiteral("failed-empty"), Status::Failed);
     const Recording failedWithBytes = makeRecording(QStringLiteral("failed-bytes"), Status::Failed, 5000);
     testsupport::writeFile(filePath(failedWithBytes), QByteArray(5000, 'x'));
-    start({scheduled, waiting, failedEmpty, failedWithBytes});
+    start({waiting, failedEmpty, failedWithBytes});
 
     const auto response = request("GET", "/api/recordings");
     expectStatus(response, "HTTP/1.1 200 OK");
     const QJsonArray list = json(response).array();
-    ASSERT_EQ(list.size(), 4);
-    const QStringList allKeys{"accountID", "bytes",     "channelID", "channelName", "endDate",
-                              "errorMessage", "id",     "isPlayable", "programEnd", "programStart",
-                              "startDate", "status",    "title",     "videoPath"};
-    const struct
-    {
-        const Recording &recording;
-        bool playable;
-        QString status;
-    } expected[] = {{scheduled, false, "scheduled"},
-                    {waiting, false, "waiting"},
-                    {failedEmpty, false, "failed"},
-                    {failedWithBytes, true, "failed"}};
+    ASSERT_EQ(list.size(), 3);
+    const Recording *expected[] = {&waiting, &failedEmpty, &failedWithBytes};
     for (qsizetype i = 0; i < list.size(); ++i) {
         const QJsonObject info = list.at(i).toObject();
-        const Recording &r = expected[i].recording;
-        QStringList keys = allKeys;
-        if (!r.accountID)
-            keys.removeOne(QStringLiteral("accountID"));
-        if (!r.errorMessage)
-            keys.removeOne(QStringLiteral("errorMessage"));
-        EXPECT_EQ(info.keys(), keys) << i;
-        EXPECT_EQ(info.value(QStringLiteral("id")).toString().toLatin1(), idText(r));
-        EXPECT_EQ(info.value(QStringLiteral("title")).toString(), r.title);
-        EXPECT_EQ(info.value(QStringLiteral("status")).toString(), expected[i].status);
-        EXPECT_EQ(info.value(QStringLiteral("isPlayable")).toBool(), expected[i].playable) << i;
-        EXPECT_EQ(info.value(QStringLiteral("videoPath")).toString().toLatin1(), "/recordings/" + idText(r) + ".ts");
+        EXPECT_EQ(info.value(QStringLiteral("id")).toString().toLatin1(), idText(*expected[i]));
+        EXPECT_EQ(info.value(QStringLiteral("isPlayable")).toBool(), i == 2) << i;
+        EXPECT_EQ(info.value(QStringLiteral("videoPath")).toString().toLatin1(),
+                  "/recordings/" + idText(*expected[i]) + ".ts");
     }
-    const QJsonObject first = list.at(0).toObject();
-    EXPECT_EQ(first.value(QStringLiteral("accountID")).toString(), QStringLiteral("acct-1"));
-    EXPECT_EQ(first.value(QStringLiteral("programStart")).toString(), QStringLiteral("2099-05-01T20:00:00Z"));
-    EXPECT_EQ(first.value(QStringLiteral("endDate")).toString(), QStringLiteral("2099-05-01T21:05:00Z"));
-    EXPECT_EQ(list.at(1).toObject().value(QStringLiteral("bytes")).toInteger(), 5000);
-    EXPECT_EQ(list.at(2).toObject().value(QStringLiteral("errorMessage")).toString(),
-              QStringLiteral("The stream could not be opened."));
+    EXPECT_EQ(list.at(0).toObject().value(QStringLiteral("bytes")).toInteger(), 5000);
     // What only the recorder needs stays private.
     EXPECT_FALSE(response->body.contains("streamURL"));
     EXPECT_FALSE(response->body.contains("fileName"));
@@ -138,23 +95,15 @@ TEST_F(APIRouterTest, ScheduleAnswersTheRecordingOrTheReason)
     expectStatus(created, "HTTP/1.1 201 Created");
     const QJsonObject info = json(created).object();
     EXPECT_EQ(info.value(QStringLiteral("status")).toString(), QStringLiteral("scheduled"));
-    EXPECT_EQ(info.value(QStringLiteral("channelID")).toString(), QStringLiteral("ch7"));
-    EXPECT_FALSE(info.value(QStringLiteral("isPlayable")).toBool());
-    const QString id = info.value(QStringLiteral("id")).toString();
     ASSERT_EQ(manager->recordings().size(), 1);
-    EXPECT_EQ(manager->recordings().first().id, QUuid::fromString(id));
-
-    // The same programme again answers the existing recording.
-    const auto again = request("POST", "/api/recordings", scheduleBody(start, start.addSecs(3600)));
-    expectStatus(again, "HTTP/1.1 201 Created");
-    EXPECT_EQ(json(again).object().value(QStringLiteral("id")).toString(), id);
-    EXPECT_EQ(manager->recordings().size(), 1);
+    EXPECT_EQ(manager->recordings().first().id, QUuid::fromString(info.value(QStringLiteral("id")).toString()));
 }
 
-TEST_F(APIRouterTest, ExtendChecksTheRecordingBeforeTheBody)
+TEST_F(APIRouterTest, ExtendChecksTheRecordingBeforeTheBodyAndStopAndDeleteAnswerNoContent)
 {
     const Recording scheduled = makeRecording(QStringLiteral("scheduled"), Recording::Status::Scheduled);
     const Recording finished = makeRecording(QStringLiteral("finished"), Recording::Status::Finished);
+    testsupport::writeFile(filePath(finished), QByteArray(100, 'x'));
     start({scheduled, finished});
     const QByteArray path = "/api/recordings/" + idText(scheduled) + "/extend";
 
@@ -163,27 +112,21 @@ TEST_F(APIRouterTest, ExtendChecksTheRecordingBeforeTheBody)
     expectNotFound(request("POST", "/api/recordings/not-an-id/extend", R"({"minutes":5})"), "bad id");
     expectNotFound(request("POST", "/api/recordings/{" + idText(scheduled) + "}/extend", R"({"minutes":5})"),
                    "braced id");
-    for (const QByteArray &body : {QByteArray("{}"), QByteArray(R"({"minutes":1.5})"), QByteArray(R"({"minutes":"5"})"),
-                                  QByteArray()})
+    for (const QByteArray &body : {QByteArray(R"({"minutes":1.5})"), QByteArray()})
         expectRefusal(request("POST", path, body), "Invalid request.", body);
-    expectRefusal(request("POST", path, R"({"minutes":0})"), "Invalid extension.");
+    for (const QByteArray &body : {QByteArray(R"({"minutes":0})"), QByteArray(R"({"minutes":241})")})
+        expectRefusal(request("POST", path, body), "Invalid extension.", body);
     expectRefusal(request("POST", "/api/recordings/" + idText(finished) + "/extend", R"({"minutes":5})"),
                   "This recording has already ended.");
 
     // Lower-case ids name the same recording.
-    const auto extended = request("POST", path.toLower(), R"({"minutes":30})");
+    const auto extended = request("POST", path.toLower(), R"({"minutes":240})");
     expectStatus(extended, "HTTP/1.1 200 OK");
     EXPECT_EQ(json(extended).object().value(QStringLiteral("endDate")).toString(),
-              QStringLiteral("2099-05-01T21:35:00Z"));
-    EXPECT_EQ(manager->recording(scheduled.id)->endDate, scheduled.endDate.addSecs(1800));
-}
-
-TEST_F(APIRouterTest, StopAndDeleteAnswerNoContent)
-{
-    const Recording scheduled = makeRecording(QStringLiteral("scheduled"), Recording::Status::Scheduled);
-    const Recording finished = makeRecording(QStringLiteral("finished"), Recording::Status::Finished);
-    testsupport::writeFile(filePath(finished), QByteArray(100, 'x'));
-    start({scheduled, finished});
+              QStringLiteral("2099-05-02T01:05:00Z"));
+    EXPECT_EQ(manager->recording(scheduled.id)->programEnd, scheduled.programEnd);
+    // The new end is saved.
+    EXPECT_EQ(readIndex(folderPath()).first().endDate, scheduled.endDate.addSecs(240 * 60));
 
     const auto stopped = request("POST", "/api/recordings/" + idText(scheduled) + "/stop");
     expectStatus(stopped, "HTTP/1.1 204 No Content");
@@ -206,25 +149,20 @@ TEST_F(APIRouterTest, EverythingElseIsNotFound)
 {
     const Recording finished = makeRecording(QStringLiteral("finished"), Recording::Status::Finished);
     start({finished});
-    for (const QByteArray method : {"PUT", "OPTIONS", "HEAD", "PATCH"}) {
-        expectNotFound(request(method, "/api/info"), method.constData());
+    for (const QByteArray method : {"PUT", "HEAD"})
         expectNotFound(request(method, "/api/recordings"), method.constData());
-    }
     expectNotFound(request("GET", "/"), "root");
-    expectNotFound(request("GET", "/api"), "api alone");
     expectNotFound(request("GET", "/API/info"), "upper-case segment");
     expectNotFound(request("GET", "/api/info/more"), "extra segment");
     expectNotFound(request("GET", "/api/%zzinfo"), "malformed escape");
     expectNotFound(HTTPResponse::parse(exchange(port, "GET\r\n\r\n")), "one-word request line");
-    expectNotFound(HTTPResponse::parse(exchange(port, "\r\n\r\n")), "empty request line");
 }
 
 TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
 {
     const Recording finished = makeRecording(QStringLiteral("finished"), Recording::Status::Finished);
-    QByteArray content(1000, Qt::Uninitialized);
-    for (qsizetype i = 0; i < content.size(); ++i)
-        content[i] = char(i * 7);
+    QByteArray content(1000, 'x');
+    content[990] = 'y';
     testsupport::writeFile(filePath(finished), content);
     Recording escaping = makeRecording(QStringLiteral("escaping"), Recording::Status::Finished);
     escaping.fileName = QStringLiteral("../outside.ts");
@@ -232,12 +170,13 @@ TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
     testsupport::writeFile(outside, "secret");
     ASSERT_TRUE(QFile::exists(filePath(escaping)));
     const Recording missing = makeRecording(QStringLiteral("missing"), Recording::Status::Stopped);
-    start({finished, escaping, missing});
+    const Recording empty = makeRecording(QStringLiteral("empty"), Recording::Status::Failed);
+    testsupport::writeFile(filePath(empty), QByteArray());
+    start({finished, escaping, missing, empty});
 
     const QByteArray path = "/recordings/" + idText(finished) + ".ts";
     const auto whole = request("GET", path);
     expectStatus(whole, "HTTP/1.1 200 OK");
-    EXPECT_EQ(whole->header("Content-Type"), QByteArray("video/mp2t"));
     EXPECT_EQ(whole->body, content);
     const auto lower = request("GET", path.toLower(), {}, "Range: bytes=-10\r\n");
     expectStatus(lower, "HTTP/1.1 206 Partial Content");
@@ -249,11 +188,10 @@ TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
 
     expectNotFound(request("GET", "/recordings/" + idText(finished) + ".TS"), "upper-case extension");
     expectNotFound(request("GET", "/api/recordings/" + idText(finished) + ".ts"), "api prefix");
-    expectNotFound(request("GET", "/recordings/" + idText(finished)), "no extension");
     expectNotFound(request("POST", path), "POST");
     expectNotFound(request("GET", "/recordings/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1()
                                       + ".ts"), "unknown id");
     expectNotFound(request("GET", "/recordings/" + idText(missing) + ".ts"), "missing file");
-    expectNotFound(request("HEAD", "/recordings/" + idText(missing) + ".ts"), "missing file, HEAD");
+    expectNotFound(request("HEAD", "/recordings/" + idText(empty) + ".ts"), "empty file");
     expectNotFound(request("GET", "/recordings/" + idText(escaping) + ".ts"), "name outside the folder");
 }

@@ -20,20 +20,13 @@ TEST(ByteRange, EdgesOfAThousandByteFile)
 {
     const Case cases[] = {
         {"bytes=0-0", Kind::Partial, 0, 0},
-        {"bytes=999-999", Kind::Partial, 999, 999},
-        {"bytes=500-", Kind::Partial, 500, 999},
         {"bytes=500-2000", Kind::Partial, 500, 999},
         {"bytes=-100", Kind::Partial, 900, 999},
         {"bytes=-5000", Kind::Partial, 0, 999},
-        {"bytes=+5-+9", Kind::Partial, 5, 9},
         {"bytes=0-10,20-30", Kind::Partial, 0, 10},
-        {"bytes=,,5-6", Kind::Partial, 5, 6},
         // Unreadable pieces (too many bounds, a bound that is no number or
         // too large) fall back to the whole file, as a partial answer.
         {"bytes=x-100", Kind::Partial, 0, 999},
-        {"bytes=-", Kind::Partial, 0, 999},
-        {"bytes=1-2-3", Kind::Partial, 0, 999},
-        {"bytes=5-x", Kind::Partial, 5, 999},
         {"bytes=99999999999999999999-", Kind::Partial, 0, 999},
         // Not satisfiable.
         {"bytes=-0", Kind::Unsatisfiable, 0, -1},
@@ -52,7 +45,4 @@ TEST(ByteRange, EdgesOfAThousandByteFile)
             EXPECT_EQ(range.length(), c.end - c.start + 1) << c.header;
         }
     }
-    const ByteRange none = ByteRange::resolve(std::nullopt, 1000);
-    EXPECT_EQ(none.kind, Kind::Whole);
-    EXPECT_EQ(none.length(), 1000);
 }

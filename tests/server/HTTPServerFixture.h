@@ -24,8 +24,6 @@ protected:
         HTTPResponder responder;
     };
 
-    using Answer = std::function<void(const Received &)>;
-
     void startServer(HTTPConnection::Timing timing = shortTiming())
     {
         server = std::make_unique<HTTPServer>(
@@ -69,5 +67,5 @@ protected:
     std::unique_ptr<HTTPServer> server;
     quint16 port = 0;
     std::vector<Received> received;
-    Answer answer = [](const Received &r) { r.responder.send("200 OK", "text/plain", QByteArray("ok")); };
+    std::function<void(const Received &)> answer = [](const Received &r) { r.responder.send("200 OK", "text/plain", QByteArray("ok")); };
 };

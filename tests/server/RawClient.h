@@ -17,7 +17,6 @@ public:
 
     explicit RawClient(quint16 port, Reading reading = Reading::Normal);
 
-    bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     void send(const QByteArray &bytes);
     void close() { m_socket.abort(); }
     // Ends the client's sending side; it can still receive.
@@ -49,7 +48,6 @@ struct HTTPResponse
     QByteArray body;
 
     std::optional<QByteArray> header(const QByteArray &name) const;
-    QList<QByteArray> headerNames() const;
 
     static std::optional<HTTPResponse> parse(const QByteArray &bytes);
 };

@@ -3,20 +3,10 @@
 #include "RecorderInfo.h"
 #include "ServerFixture.h"
 
-#include <QNetworkInterface>
 #include <QSignalSpy>
 #include <QTcpServer>
 
 namespace {
-
-RecordingServer::Configuration localConfiguration(quint16 port, RecordingManager *manager)
-{
-    RecordingServer::Configuration configuration;
-    configuration.address = QHostAddress(QHostAddress::LocalHost);
-    configuration.port = port;
-    configuration.manager = manager;
-    return configuration;
-}
 
 InterfaceAddress up(const char *name, const char *address)
 {
@@ -27,24 +17,15 @@ InterfaceAddress up(const char *name, const char *address)
 
 using RecordingServerTest = ServerFixture;
 
-TEST_F(RecordingServerTest, StartingTwiceKeepsOneListener)
-{
-    start();
-    const quint16 first = server->serverPort();
-    server->start();
-    EXPECT_EQ(server->serverPort(), first);
-    EXPECT_FALSE(server->startError());
-    const auto response = HTTPResponse::parse(exchange(first, "GET /api/info HTTP/1.1\r\n\r\n"));
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->statusLine, QByteArray("HTTP/1.1 200 OK"));
-}
-
 TEST_F(RecordingServerTest, PortTakenIsReportedAndLogged)
 {
     QTcpServer occupant;
     ASSERT_TRUE(occupant.listen(QHostAddress::LocalHost, 0));
     const quint16 taken = occupant.serverPort();
-    RecordingServer blocked(localConfiguration(taken, nullptr));
+    RecordingServer::Configuration configuration;
+    configuration.address = QHostAddress(QHostAddress::LocalHost);
+    configuration.port = taken;
+    RecordingServer blocked(configuration);
     QSignalSpy changed(&blocked, &RecordingServer::startErrorChanged);
     QStringList lines;
     {
@@ -76,13 +57,9 @@ TEST(LocalAddress, PrefersTheMachinesOwnNetwork)
     // A bridge listed first, an "en" interface second.
     EXPECT_EQ(LocalAddress::choose({up("bridge100", "192.168.2.1"), up("en0", "192.168.1.20")}),
               QStringLiteral("192.168.1.20"));
-    EXPECT_EQ(LocalAddress::choose({up("docker0", "172.17.0.1"), up("virbr0", "192.168.122.1"),
-                                    up("tun0", "10.8.0.2"), up("wlp2s0", "192.168.1.30"), up("eth0", "192.168.1.31")}),
-              QStringLiteral("192.168.1.30"));
     // Unknown names come before virtual ones; among equals the system's order holds.
     EXPECT_EQ(LocalAddress::choose({up("br-4f2a", "172.18.0.1"), up("bond0", "10.0.0.5"), up("team0", "10.0.0.6")}),
               QStringLiteral("10.0.0.5"));
-    EXPECT_EQ(LocalAddress::choose({up("wg0", "10.9.0.2"), up("veth1", "172.17.0.9")}), QStringLiteral("10.9.0.2"));
 
     InterfaceAddress loopback = up("lo", "127.0.0.1");
     loopback.isLoopback = true;
@@ -93,29 +70,14 @@ TEST(LocalAddress, PrefersTheMachinesOwnNetwork)
     InterfaceAddress unconvertible = up("eth2", "");
     unconvertible.numericHost.reset();
     EXPECT_EQ(LocalAddress::choose({loopback}), std::nullopt);
-    EXPECT_EQ(LocalAddress::choose({}), std::nullopt);
     EXPECT_EQ(LocalAddress::choose({loopback, down, ipv6, unconvertible, up("docker0", "172.17.0.1")}),
               QStringLiteral("172.17.0.1"));
-}
-
-TEST(LocalAddress, ThisMachinesAddressIsAnIPv4AddressOfAnInterface)
-{
-    const auto address = RecordingServer::localIPv4Address();
-    if (!address)
-        GTEST_SKIP() << "no network interface besides loopback";
-    const QHostAddress parsed(*address);
-    EXPECT_EQ(parsed.protocol(), QAbstractSocket::IPv4Protocol);
-    EXPECT_FALSE(parsed.isLoopback());
-    EXPECT_TRUE(QNetworkInterface::allAddresses().contains(parsed));
 }
 
 TEST(RecorderInfo, ComputerNameComesFromThePrettyHostName)
 {
     EXPECT_EQ(RecorderInfo::prettyHostName("ICON_NAME=computer\nPRETTY_HOSTNAME=\"Ann's \\\"Den\\\" PC\"\n"),
               QStringLiteral("Ann's \"Den\" PC"));
-    EXPECT_EQ(RecorderInfo::prettyHostName("PRETTY_HOSTNAME='Living Room'"), QStringLiteral("Living Room"));
-    EXPECT_EQ(RecorderInfo::prettyHostName("PRETTY_HOSTNAME=Plain\\ Name"), QStringLiteral("Plain Name"));
-    EXPECT_EQ(RecorderInfo::prettyHostName("CHASSIS=desktop\n"), QString());
 
     QTemporaryDir dir;
     const QString path = QDir(dir.path()).filePath(QStringLiteral("machine-info"));
