@@ -1,6 +1,9 @@
 #include "TerminationSignals.h"
 
+#include <QDebug>
 #include <QSocketNotifier>
+
+#include <cerrno>
 
 #include <csignal>
 #include <fcntl.h>
@@ -23,8 +26,12 @@ extern "C" void onTerminationSignal(int)
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSockets) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalSockets) != 0) {
+        // Without the pair the signals keep their default action: the process
+        // ends at once, without stopping its recordings first.
+        qWarning().noquote() << "[TivoluxRecorder] termination signals not handled:" << qt_error_string(errno);
         return;
+    }
     m_notifier = new QSocketNotifier(g_signalSockets[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::drain);
 

@@ -6,6 +6,8 @@
 namespace {
 
 constexpr int kMaximumTitleCharacters = 80;
+// Linux file systems limit one name to 255 bytes, counted in UTF-8.
+constexpr qsizetype kMaximumNameBytes = 255;
 
 bool isForbidden(char32_t c)
 {
@@ -44,16 +46,22 @@ QString trimSpaceSeparators(const QString &text)
     return text.mid(first, last - first);
 }
 
-// The first `count` grapheme clusters of the text.
-QString leadingCharacters(const QString &text, int count)
+// The longest run of whole grapheme clusters from the start of the text that
+// has at most `count` clusters and at most `maxBytes` bytes in UTF-8.
+QString leadingCharacters(const QString &text, int count, qsizetype maxBytes)
 {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     int seen = 0;
     qsizetype position = 0;
+    qsizetype bytes = 0;
     while (seen < count) {
         const qsizetype next = finder.toNextBoundary();
         if (next < 0)
-            return text;
+            break;
+        const qsizetype clusterBytes = QStringView(text).mid(position, next - position).toUtf8().size();
+        if (bytes + clusterBytes > maxBytes)
+            break;
+        bytes += clusterBytes;
         position = next;
         ++seen;
     }
@@ -64,9 +72,12 @@ QString leadingCharacters(const QString &text, int count)
 
 QString makeFileName(const QString &title, const QDateTime &programStart, const QUuid &id)
 {
-    const QString cleaned =
-        leadingCharacters(trimSpaceSeparators(replaceForbidden(title)), kMaximumTitleCharacters);
     const QString when = QLocale::c().toString(programStart.toLocalTime(), QStringLiteral("yyyy-MM-dd HH.mm"));
     const QString idFragment = id.toString(QUuid::WithoutBraces).toUpper().left(6);
-    return cleaned + QLatin1Char(' ') + when + QLatin1Char(' ') + idFragment + QStringLiteral(".ts");
+    const QString tail = QLatin1Char(' ') + when + QLatin1Char(' ') + idFragment + QStringLiteral(".ts");
+    // The title gets what the rest of the name leaves of the byte limit, so a
+    // long title in a script of several bytes per character still fits.
+    const QString cleaned = leadingCharacters(trimSpaceSeparators(replaceForbidden(title)),
+                                              kMaximumTitleCharacters, kMaximumNameBytes - tail.toUtf8().size());
+    return cleaned + tail;
 }

@@ -156,8 +156,12 @@ std::optional<QDateTime> JSONDecoder::decodeDate(const QString &text) const
             return std::nullopt;
         offsetSeconds = (hours * 3600 + minutes * 60) * (m.captured(8) == QLatin1String("-") ? -1 : 1);
     }
-    QDateTime utc(day, time, Qt::UTC);
-    return utc.addSecs(-offsetSeconds);
+    // An offset can carry a date in year 1 or 9999 past what the encoder can
+    // write back, so such a date is refused here rather than at the next load.
+    const QDateTime utc = QDateTime(day, time, Qt::UTC).addSecs(-offsetSeconds);
+    if (!isStorableDate(utc))
+        return std::nullopt;
+    return utc;
 }
 
 std::optional<Recording> JSONDecoder::decodeRecording(const QJsonValue &value) const
@@ -167,10 +171,10 @@ std::optional<Recording> JSONDecoder::decodeRecording(const QJsonValue &value) c
     const QJsonObject object = value.toObject();
     ObjectReader read{object, *this};
     Recording r;
-    const QString idText = read.text("id");
-    r.id = QUuid::fromString(idText);
-    if (idText.size() != 36 || r.id.isNull())
+    const auto id = uuidFromCanonicalText(read.text("id"));
+    if (!id)
         return std::nullopt;
+    r.id = *id;
     r.title = read.text("title");
     r.channelName = read.text("channelName");
     r.channelID = read.text("channelID");

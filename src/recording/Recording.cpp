@@ -36,3 +36,24 @@ std::optional<Recording::Status> statusFromRawValue(const QString &raw)
     }
     return std::nullopt;
 }
+
+std::optional<QUuid> uuidFromCanonicalText(const QString &text)
+{
+    static const QString nilText = QUuid().toString(QUuid::WithoutBraces);
+    if (text.size() != 36)
+        return std::nullopt;
+    // Qt answers the nil id for text it cannot read, so the nil id itself is
+    // told apart by its text.
+    const QUuid id = QUuid::fromString(text);
+    if (id.isNull() && text != nilText)
+        return std::nullopt;
+    return id;
+}
+
+bool isStorableDate(const QDateTime &date)
+{
+    if (!date.isValid())
+        return false;
+    const int year = date.toUTC().date().year();
+    return year >= 1 && year <= 9999;
+}

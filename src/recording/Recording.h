@@ -36,6 +36,14 @@ struct Recording
     friend bool operator==(const Recording &, const Recording &) = default;
 };
 
+// The id in its canonical 36-character form (any case), the nil id included;
+// nothing for any other text.
+std::optional<QUuid> uuidFromCanonicalText(const QString &text);
+
+// Whether a date can be written as a four-digit year and read back: the index
+// and the API only carry years 0001 to 9999 in UTC.
+bool isStorableDate(const QDateTime &date);
+
 // The raw texts stored in the index and sent over the API.
 QString statusRawValue(Recording::Status status);
 std::optional<Recording::Status> statusFromRawValue(const QString &raw);

@@ -155,6 +155,10 @@ std::variant<Recording, RecorderError> RecordingManager::schedule(const Recordin
     r.programEnd = request.programEnd;
     r.startDate = std::max(now, request.programStart);
     r.endDate = request.programEnd.addSecs(kMarginAfterProgramme.count());
+    // The margin can carry the end past the last date the index can hold;
+    // storing it would make the whole index unreadable at the next start.
+    if (!isStorableDate(r.endDate))
+        return RecorderError{QStringLiteral("Invalid request."), std::nullopt};
     r.fileName = makeFileName(r.title, r.programStart, r.id);
     r.status = Status::Scheduled;
     r.bytes = 0;
@@ -177,6 +181,8 @@ std::variant<Recording, RecorderError> RecordingManager::extend(const QUuid &id,
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QDateTime newEnd = std::max(now, found->endDate).addSecs(minutes * 60);
+    if (!isStorableDate(newEnd))
+        return RecorderError{QStringLiteral("Invalid extension."), std::nullopt};
     if (Recording *entry = find(id))
         entry->endDate = newEnd;
     postChange();

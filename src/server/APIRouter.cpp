@@ -52,12 +52,7 @@ RecordingManager &APIRouter::manager() const
 
 std::optional<QUuid> APIRouter::parseID(const QString &text)
 {
-    if (text.size() != 36)
-        return std::nullopt;
-    const QUuid id = QUuid::fromString(text);
-    if (id.isNull())
-        return std::nullopt;
-    return id;
+    return uuidFromCanonicalText(text);
 }
 
 APIRoute APIRouter::match(const QString &method, const QStringList &segments)

@@ -69,8 +69,12 @@ TEST(JSONCoding, DatesAreStrict)
     const JSONDecoder &d = sharedJSONDecoder();
     EXPECT_EQ(d.decodeDate(QStringLiteral("2024-05-01T19:00:00Z")), utc(2024, 5, 1, 19, 0, 0));
     EXPECT_EQ(d.decodeDate(QStringLiteral("2024-05-01T21:30:00+02:30")), utc(2024, 5, 1, 19, 0, 0));
+    // Offsets may not carry a date outside the years the encoder can write.
+    EXPECT_EQ(d.decodeDate(QStringLiteral("0001-01-01T01:00:00+01:00")), utc(1, 1, 1, 0, 0, 0));
+    EXPECT_EQ(d.decodeDate(QStringLiteral("9999-12-31T22:59:59-01:00")), utc(9999, 12, 31, 23, 59, 59));
     for (const char *bad : {"2024-05-01T19:00:00.5Z", "2024-05-01T19:00:00", "2024-02-30T19:00:00Z",
-                            "2024-05-01T24:00:00Z", "2024-05-01T19:00:00+0200"})
+                            "2024-05-01T24:00:00Z", "2024-05-01T19:00:00+0200", "0001-01-01T00:59:59+01:00",
+                            "9999-12-31T23:00:00-01:00", "0000-06-01T00:00:00Z"})
         EXPECT_FALSE(d.decodeDate(QString::fromLatin1(bad))) << bad;
 }
 
@@ -88,4 +92,55 @@ TEST(JSONCoding, RequestDecodingRules)
     EXPECT_FALSE(d.decodeRequest(requestJSON().replace("\"title\":\"T\"", "\"title\":null")));
     EXPECT_FALSE(d.decodeRequest(requestJSON().replace("\"channelID\":\"1\"", "\"channelID\":1")));
     EXPECT_FALSE(d.decodeRequest(requestJSON(QStringLiteral(R"(,"userAgent":5)"))));
+}
+
+// The stored format checked against text written by hand, so that a key
+// misspelt the same way in the encoder and the decoder cannot pass.
+TEST(JSONCoding, IndexMatchesTheDocumentedFormat)
+{
+    Recording r = sampleRecording();
+    r.programStart = utc(2024, 5, 1, 19, 0, 0);
+    r.accountID = QStringLiteral("acc");
+    r.userAgent = QStringLiteral("Agent/1");
+    r.errorMessage = QStringLiteral("broke");
+    const QByteArray expected = R"([
+    {
+        "accountID": "acc",
+        "bytes": 9007199254740993,
+        "channelID": "ch1",
+        "channelName": "One",
+        "endDate": "2024-05-01T20:05:00Z",
+        "errorMessage": "broke",
+        "fileName": "Late News 2024-05-01 21.00 1A2B3C.ts",
+        "id": "1A2B3C4D-0000-4000-8000-0000000000FF",
+        "programEnd": "2024-05-01T20:00:00Z",
+        "programStart": "2024-05-01T19:00:00Z",
+        "startDate": "2024-05-01T19:00:01Z",
+        "status": "finished",
+        "streamURL": "http://provider.example/live/u/p/1.ts",
+        "title": "Late News",
+        "userAgent": "Agent/1"
+    }
+]
+)";
+    EXPECT_EQ(sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{r})), expected);
+
+    // Readers take any key order, offsets, lower-case ids and null optionals.
+    const QByteArray edited = R"([{"title": "Late News", "status": "finished", "bytes": 9007199254740993,
+        "id": "1a2b3c4d-0000-4000-8000-0000000000ff", "channelName": "One", "channelID": "ch1",
+        "streamURL": "http://provider.example/live/u/p/1.ts", "accountID": "acc", "userAgent": "Agent/1",
+        "programStart": "2024-05-01T21:00:00+02:00", "programEnd": "2024-05-01T20:00:00Z",
+        "startDate": "2024-05-01T19:00:01Z", "endDate": "2024-05-01T20:05:00Z",
+        "fileName": "Late News 2024-05-01 21.00 1A2B3C.ts", "errorMessage": "broke"},
+        {"title": "", "status": "scheduled", "bytes": 0, "id": "00000000-0000-0000-0000-000000000000",
+        "channelName": "", "channelID": "", "streamURL": "", "accountID": null, "userAgent": null,
+        "errorMessage": null, "programStart": "0001-01-01T00:00:00Z", "programEnd": "9999-12-31T23:54:59Z",
+        "startDate": "0001-01-01T00:00:00Z", "endDate": "9999-12-31T23:59:59Z", "fileName": "x.ts"}])";
+    const auto decoded = sharedJSONDecoder().decodeRecordings(edited);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->size(), 2);
+    EXPECT_EQ(decoded->at(0), r);
+    EXPECT_TRUE(decoded->at(1).id.isNull()) << "the nil id is a canonical id";
+    EXPECT_FALSE(decoded->at(1).accountID);
+    EXPECT_EQ(decoded->at(1).endDate, utc(9999, 12, 31, 23, 59, 59));
 }

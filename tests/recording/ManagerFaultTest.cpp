@@ -316,3 +316,55 @@ TEST_F(ManagerFaultTest, TenMegabytePlaylistsAreReadWithoutHoldingAnythingUp)
     EXPECT_EQ(fileOf(master10), segmentBody(1)) << "the best variant of the long list";
     EXPECT_EQ(provider.requestCount(QStringLiteral("/missing-0.m3u8")), 0);
 }
+
+// Every date the API accepts is stored in a form the next start reads back;
+// dates the index cannot hold are refused before anything is stored.
+TEST_F(ManagerFaultTest, EdgeDatesSurviveARestartAndUnstorableOnesAreRefused)
+{
+    RecordingManager &m = makeManager();
+    const quint16 port = startServer(m);
+    auto post = [&](const char *start, const char *end, const char *channel) {
+        const QByteArray body = QStringLiteral(R"({"title":"T","channelName":"C","channelID":"%1",)"
+                                               R"("streamURL":"http://127.0.0.1:1/s.ts",)"
+                                               R"("programStart":"%2","programEnd":"%3"})")
+                                    .arg(QLatin1String(channel), QLatin1String(start), QLatin1String(end))
+                                    .toUtf8();
+        return apiRequest(port, "POST", "/api/recordings", body);
+    };
+
+    const auto past9999 = post("9999-12-31T20:00:00Z", "9999-12-31T23:59:59Z", "a");
+    const auto beforeYear1 = post("0001-01-01T00:30:00+01:00", "9999-01-01T00:00:00Z", "b");
+    for (const auto &refused : {past9999, beforeYear1}) {
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 400);
+        EXPECT_EQ(refused->object().value(QStringLiteral("error")).toString(), QStringLiteral("Invalid request."));
+    }
+
+    const auto lastEnd = post("0001-01-01T00:00:00Z", "9999-12-31T23:54:59Z", "c");
+    ASSERT_TRUE(lastEnd);
+    ASSERT_EQ(lastEnd->status, 201) << lastEnd->body.toStdString();
+    const QString id = lastEnd->object().value(QStringLiteral("id")).toString();
+    const auto extended = apiRequest(port, "POST", ("/api/recordings/" + id + "/extend").toUtf8(), R"({"minutes":1})");
+    ASSERT_TRUE(extended);
+    EXPECT_EQ(extended->status, 400) << "an extension may not carry the end past year 9999";
+    EXPECT_EQ(extended->object().value(QStringLiteral("error")).toString(), QStringLiteral("Invalid extension."));
+
+    // A hand-edited index may hold the nil id; it loads with the rest.
+    QList<Recording> stored = m.recordings();
+    ASSERT_EQ(stored.size(), 1);
+    Recording nil = stored.first();
+    nil.id = QUuid();
+    nil.channelID = QStringLiteral("nil");
+    stored.append(nil);
+    server.reset();
+    manager.reset();
+    storeIndex(stored);
+    EXPECT_TRUE(indexText().contains(QLatin1String("00000000-0000-0000-0000-000000000000")));
+
+    RecordingManager &fresh = makeManager();
+    const QList<Recording> loaded = fresh.recordings();
+    ASSERT_EQ(loaded.size(), 2) << indexText().toStdString();
+    EXPECT_EQ(sharedJSONEncoder().encodeDate(loaded[0].programStart), QStringLiteral("0001-01-01T00:00:00Z"));
+    EXPECT_EQ(sharedJSONEncoder().encodeDate(loaded[0].endDate), QStringLiteral("9999-12-31T23:59:59Z"));
+    EXPECT_TRUE(loaded[1].id.isNull());
+}

@@ -1,6 +1,9 @@
 #include "ManagerTestSupport.h"
 #include "RecordingIndex.h"
 
+#include <csignal>
+#include <sys/resource.h>
+
 
 namespace {
 
@@ -18,6 +21,31 @@ protected:
     }
 
     QString path(const QString &name) const { return QDir(folder.path()).filePath(name); }
+};
+
+// Lowers this process's file size limit for its lifetime; writes beyond it
+// fail with EFBIG instead of raising SIGXFSZ.
+class ScopedFileSizeLimit
+{
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit lowered{bytes, m_saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~ScopedFileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_savedHandler);
+    }
+    ScopedFileSizeLimit(const ScopedFileSizeLimit &) = delete;
+    ScopedFileSizeLimit &operator=(const ScopedFileSizeLimit &) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = SIG_DFL;
 };
 
 } // namespace
@@ -76,11 +104,25 @@ TEST_F(RecordingIndexTest, MissingIndexIsEmptyAndSaveCreatesFolder)
 
 TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
 {
-    const QByteArray before = "[\n]\n";
-    testsupport::writeFile(indexPath(), before);
-    // A file where the folder should be makes the save fail.
-    const QString blocked = path(QStringLiteral("blocked"));
-    testsupport::writeFile(blocked, "x");
-    EXPECT_TRUE(writeIndex(blocked, {}));
-    EXPECT_EQ(testsupport::readFile(path(QStringLiteral("recordings.json"))), before);
+    const QList<Recording> old = {recordingWith(Status::Finished, QStringLiteral("old.ts"), 1)};
+    ASSERT_FALSE(writeIndex(folder.path(), old));
+    const QByteArray before = testsupport::readFile(indexPath());
+
+    // A size limit below the new index and above the old one makes the save
+    // over the existing index fail part-way through its writing.
+    QList<Recording> many;
+    for (int i = 0; i < 50; ++i)
+        many.append(recordingWith(Status::Finished, QStringLiteral("new%1.ts").arg(i), i));
+    const auto error = [&] {
+        const ScopedFileSizeLimit limit(before.size() + 100);
+        return writeIndex(folder.path(), many);
+    }();
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->isEmpty());
+    EXPECT_EQ(testsupport::readFile(indexPath()), before) << "the old index is untouched";
+    const QList<Recording> reloaded = readIndex(folder.path());
+    ASSERT_EQ(reloaded.size(), 1);
+    EXPECT_EQ(reloaded.first().id, old.first().id);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("recordings.json")})
+        << "no half-written file is left behind";
 }

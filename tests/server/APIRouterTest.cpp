@@ -1,3 +1,4 @@
+#include "RecorderInfo.h"
 #include "ServerFixture.h"
 
 namespace {
@@ -45,7 +46,11 @@ TEST_F(APIRouterTest, InfoDescribesTheRecorder)
     const auto response = request("GET", "/api/info");
     expectStatus(response, "HTTP/1.1 200 OK");
     EXPECT_EQ(response->header("Content-Type"), kJSON);
-    EXPECT_FALSE(json(response).object().value(QStringLiteral("computerName")).toString().isEmpty());
+    const QJsonObject info = json(response).object();
+    EXPECT_EQ(info.value(QStringLiteral("name")).toString(), QStringLiteral("Tivolux Recorder"));
+    EXPECT_EQ(info.value(QStringLiteral("version")).toString(), QStringLiteral(TIVOLUX_VERSION));
+    EXPECT_EQ(info.value(QStringLiteral("computerName")).toString(), RecorderInfo::hostComputerName());
+    EXPECT_EQ(info.size(), 3);
     // Slashes, a query, escapes and the method's letter case do not matter.
     for (const QByteArray path : {"/api//info/", "/api/info?x=1", "/api/%69nfo"})
         EXPECT_EQ(request("GET", path)->body, response->body) << path.constData();

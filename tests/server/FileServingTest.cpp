@@ -94,6 +94,9 @@ TEST_F(FileServingTest, WholeFileAndRangesOfAThousandBytes)
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->statusLine, QByteArray("HTTP/1.1 200 OK"));
     EXPECT_EQ(whole->header("Content-Length"), QByteArray("1000"));
+    EXPECT_EQ(whole->header("Content-Type"), QByteArray("video/mp2t"));
+    EXPECT_EQ(whole->header("Accept-Ranges"), QByteArray("bytes"));
+    EXPECT_FALSE(whole->header("Content-Range"));
     EXPECT_EQ(whole->body, content);
 
     const struct
@@ -111,6 +114,8 @@ TEST_F(FileServingTest, WholeFileAndRangesOfAThousandBytes)
         EXPECT_EQ(response->header("Content-Range"),
                   "bytes " + QByteArray::number(p.start) + '-' + QByteArray::number(p.end) + "/1000")
             << p.range;
+        EXPECT_EQ(response->header("Content-Type"), QByteArray("video/mp2t")) << p.range;
+        EXPECT_EQ(response->header("Accept-Ranges"), QByteArray("bytes")) << p.range;
         EXPECT_EQ(response->body, content.mid(p.start, length)) << p.range;
     }
 
