@@ -9,10 +9,12 @@
 #include "RecordingServer.h"
 #include "RecordingTableModel.h"
 #include "RecordingsFolder.h"
+#include "RecordingsFolderLock.h"
 #include "StatusTexts.h"
 #include "WakeScheduler.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -463,6 +465,15 @@ void MainWindowController::chooseFolder()
 void MainWindowController::applyFolder(const QString &folderPath)
 {
     RecordingManager &manager = m_services.recordingManager();
+    const ExclusiveLock::Result owned = m_services.recordingsFolderLock().moveTo(folderPath);
+    if (const auto *held = std::get_if<ExclusiveLock::HeldElsewhere>(&owned)) {
+        showAlert(QStringLiteral("This folder is in use by another recorder."),
+                  QStringLiteral("Another Tivolux Recorder (process %1) records into it. Choose another folder.")
+                      .arg(held->pid));
+        return;
+    }
+    if (const auto *failed = std::get_if<ExclusiveLock::Failed>(&owned))
+        qWarning().noquote() << "Cannot lock the recordings folder" << folderPath << "-" << failed->error;
     QSettings().setValue(QLatin1String(kFolderPathSettingKey), folderPath);
     // Anything that started while the panel was open is stopped now: its
     // file and index entry belong to the old folder.
