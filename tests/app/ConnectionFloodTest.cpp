@@ -65,7 +65,7 @@ TEST(ConnectionFlood, ARecordingDueDuringAFloodRecordsAndTheAPIAnswersOnceAConne
 
     RecorderProcess recorder;
     ASSERT_TRUE(recorder.isValid());
-    recorder.limitOpenFiles(128);
+    recorder.limitOpenFiles(128, 128);
     recorder.writeIndex({due});
     ASSERT_TRUE(recorder.start(true)) << recorder.output().toStdString();
 
@@ -104,4 +104,21 @@ TEST(ConnectionFlood, ARecordingDueDuringAFloodRecordsAndTheAPIAnswersOnceAConne
     ASSERT_TRUE(info);
     EXPECT_EQ(info->status, 200);
     EXPECT_FALSE(recorder.output().contains("Too many open files")) << recorder.output().toStdString();
+}
+
+TEST(ConnectionFlood, TheSoftDescriptorLimitIsRaisedToTheHardOneWithoutALogLine)
+{
+    if (!RecorderProcess::apiPortIsFree())
+        GTEST_SKIP() << "port " << RecorderProcess::kPort << " is in use by another program";
+    RecorderProcess recorder;
+    ASSERT_TRUE(recorder.isValid());
+    recorder.limitOpenFiles(256, 2048);
+    ASSERT_TRUE(recorder.start());
+    const QList<QByteArray> lines = testsupport::readFile(
+        QStringLiteral("/proc/%1/limits").arg(recorder.process().processId())).split('\n');
+    const auto files = std::find_if(lines.begin(), lines.end(),
+                                    [](const QByteArray &line) { return line.startsWith("Max open files"); });
+    ASSERT_NE(files, lines.end());
+    EXPECT_EQ(files->simplified(), QByteArray("Max open files 2048 2048 files"));
+    EXPECT_FALSE(recorder.output().contains("open files")) << recorder.output().toStdString();
 }

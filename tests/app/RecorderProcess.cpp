@@ -116,7 +116,7 @@ std::optional<QList<Recording>> RecorderProcess::readIndex() const
 void RecorderProcess::launch()
 {
     const qint64 fileSize = m_fileSizeLimit;
-    const qint64 openFiles = m_openFileLimit;
+    const auto openFiles = m_openFileLimit;
     m_process.setChildProcessModifier([fileSize, openFiles] {
         // Past the size limit a write fails with EFBIG instead of ending the
         // process with SIGXFSZ; these settings survive the exec.
@@ -125,8 +125,8 @@ void RecorderProcess::launch()
             const rlimit size{rlim_t(fileSize), rlim_t(fileSize)};
             ::setrlimit(RLIMIT_FSIZE, &size);
         }
-        if (openFiles >= 0) {
-            const rlimit files{rlim_t(openFiles), rlim_t(openFiles)};
+        if (openFiles.first >= 0) {
+            const rlimit files{rlim_t(openFiles.first), rlim_t(openFiles.second)};
             ::setrlimit(RLIMIT_NOFILE, &files);
         }
     });

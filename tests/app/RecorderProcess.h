@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // The real headless program in a home folder of its own, with its recordings
 // folder set in its settings. Its API listens on the fixed port; tests that
@@ -38,8 +39,9 @@ public:
     // Limits the size of every file the program writes (a full disk for the
     // program, nobody else).
     void limitFileSize(qint64 bytes) { m_fileSizeLimit = bytes; }
-    // Sets both limits on open descriptors, so the program cannot raise them.
-    void limitOpenFiles(qint64 count) { m_openFileLimit = count; }
+    // Limits open descriptors; with the hard limit at the soft one, the
+    // program cannot raise it.
+    void limitOpenFiles(qint64 soft, qint64 hard) { m_openFileLimit = {soft, hard}; }
     // The command line, "--headless" unless set here.
     void setArguments(const QStringList &arguments) { m_process.setArguments(arguments); }
 
@@ -68,7 +70,7 @@ private:
     QProcess m_process;
     QByteArray m_output;
     qint64 m_fileSizeLimit = -1;
-    qint64 m_openFileLimit = -1;
+    std::pair<qint64, qint64> m_openFileLimit{-1, -1};
 };
 
 // A stored recording of a programme that is on air now.
