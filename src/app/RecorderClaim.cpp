@@ -52,8 +52,8 @@ LaunchRefusal folderOwned(bool headless, const QString &folder, qint64 pid)
         {}, {}};
     if (!headless) {
         refusal.alert = QStringLiteral("The recordings folder is in use by another recorder.");
-        refusal.alertDetail = QStringLiteral("%1 belongs to another recorder (%2). Quit that recorder, or choose "
-                                             "another folder for this one in its settings.")
+        refusal.alertDetail = QStringLiteral("%1 belongs to another recorder (%2). Quit that recorder, then open "
+                                             "Tivolux Recorder again.")
                                   .arg(path, process(pid));
     }
     return refusal;
