@@ -3,6 +3,7 @@
 #include "DesktopFileManager.h"
 #include "RecordingManager.h"
 #include "RecordingServer.h"
+#include "RecordingsFolderLock.h"
 #include "WakeScheduler.h"
 
 RecordingManager &AppServices::recordingManager() const
@@ -18,6 +19,11 @@ RecordingServer &AppServices::recordingServer() const
 WakeScheduler &AppServices::scheduler() const
 {
     return wakeScheduler ? *wakeScheduler : WakeScheduler::shared();
+}
+
+RecordingsFolderLock &AppServices::recordingsFolderLock() const
+{
+    return folderLock ? *folderLock : RecordingsFolderLock::shared();
 }
 
 FileManager &AppServices::files()

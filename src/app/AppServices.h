@@ -4,6 +4,7 @@
 
 class FileManager;
 class RecordingManager;
+class RecordingsFolderLock;
 class RecordingServer;
 class WakeScheduler;
 
@@ -15,10 +16,12 @@ struct AppServices
     RecordingManager *manager = nullptr;
     RecordingServer *server = nullptr;
     WakeScheduler *wakeScheduler = nullptr;
+    RecordingsFolderLock *folderLock = nullptr;
     std::shared_ptr<FileManager> fileManager; // none: the desktop's own
 
     RecordingManager &recordingManager() const;
     RecordingServer &recordingServer() const;
     WakeScheduler &scheduler() const;
+    RecordingsFolderLock &recordingsFolderLock() const;
     FileManager &files();
 };

@@ -50,7 +50,35 @@ void DesktopAppDelegate::applicationDidFinishLaunching()
     connect(&manager, &RecordingManager::recordingsDidChange, this, &DesktopAppDelegate::updateStatusItem);
     m_statusItem->show();
 
+    m_trayAvailable = isTrayAvailable();
+    mainWindow().setClosingMinimizes(!m_trayAvailable);
+    auto *trayCheck = new QTimer(this);
+    connect(trayCheck, &QTimer::timeout, this, &DesktopAppDelegate::followTray);
+    trayCheck->start(m_options.trayCheckInterval);
+
     showMainWindow();
+}
+
+bool DesktopAppDelegate::isTrayAvailable() const
+{
+    return m_options.trayAvailable ? m_options.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void DesktopAppDelegate::followTray()
+{
+    const bool available = isTrayAvailable();
+    if (available == m_trayAvailable)
+        return;
+    m_trayAvailable = available;
+    mainWindow().setClosingMinimizes(!available);
+    if (available) {
+        // Shown again, the icon docks in the tray that has just appeared.
+        m_statusItem->hide();
+        m_statusItem->show();
+    } else if (!mainWindow().window()->isVisible()) {
+        // The tray that led back to the hidden window has gone.
+        mainWindow().window()->showMinimized();
+    }
 }
 
 MainWindowController &DesktopAppDelegate::mainWindow()

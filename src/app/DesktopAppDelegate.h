@@ -32,6 +32,11 @@ public:
         std::function<bool(int running)> confirmQuit;
         // Ends the process; default: leaves the application's event loop.
         std::function<void()> terminate;
+        // Whether the desktop shows a tray; default: asks Qt. Asked again
+        // every trayCheckInterval, as a tray can come and go while the
+        // program runs (a panel extension turned on or off).
+        std::function<bool()> trayAvailable;
+        std::chrono::milliseconds trayCheckInterval{3000};
     };
 
     // With the shared services and the default options.
@@ -67,6 +72,8 @@ public:
 
 private:
     std::unique_ptr<QMenuBar> buildMainMenu();
+    bool isTrayAvailable() const;
+    void followTray();
     void terminate();
 
     AppServices m_services;
@@ -76,4 +83,5 @@ private:
     std::unique_ptr<QMenu> m_statusMenu;
     std::unique_ptr<MainWindowController> m_mainWindow;
     bool m_stopping = false;
+    bool m_trayAvailable = false;
 };

@@ -9,10 +9,12 @@
 #include "RecordingServer.h"
 #include "RecordingTableModel.h"
 #include "RecordingsFolder.h"
+#include "RecordingsFolderLock.h"
 #include "StatusTexts.h"
 #include "WakeScheduler.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -55,6 +57,10 @@ QHBoxLayout *row()
     return layout;
 }
 
+const QString kScheduleHint = QStringLiteral("Schedule recordings in Tivolux: hold OK on a programme in the TV guide.");
+const QString kNoTrayHint =
+    QStringLiteral("This desktop has no tray: closing minimises the window, and the recorder keeps running.");
+
 } // namespace
 
 MainWindowController::MainWindowController(AppServices services, QMenuBar *menuBar, QObject *parent)
@@ -92,6 +98,7 @@ void MainWindowController::createWidgets()
     m_wakeStatus = new ElidingLabel(Qt::ElideRight);
     m_wakeButton = huggingButton(QString());
     m_serverStatus = new QLabel;
+    m_hint = new ElidingLabel(Qt::ElideRight);
     m_model = new RecordingTableModel(this);
 }
 
@@ -183,12 +190,11 @@ QBoxLayout *MainWindowController::buttonRow()
     layout->addWidget(m_revealButton);
     layout->addWidget(m_deleteButton);
     layout->addStretch(1);
-    auto *hint = new ElidingLabel(Qt::ElideRight);
-    hint->setFullText(QStringLiteral("Schedule recordings in Tivolux: hold OK on a programme in the TV guide."));
-    hint->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    setTone(hint, TextTone::Secondary);
-    layout->addWidget(hint);
+    m_hint->setFullText(kScheduleHint);
+    m_hint->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    m_hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    setTone(m_hint, TextTone::Secondary);
+    layout->addWidget(m_hint);
     return layout;
 }
 
@@ -267,11 +273,28 @@ bool MainWindowController::eventFilter(QObject *watched, QEvent *event)
         case QEvent::Hide:
             saveFrame();
             break;
+        case QEvent::Close:
+            if (m_closingMinimizes) {
+                // Hidden, the window could not be reached again.
+                event->ignore();
+                minimizeInsteadOfClosing();
+                return true;
+            }
+            break;
         default:
             break;
         }
     }
     return QObject::eventFilter(watched, event);
+}
+
+void MainWindowController::minimizeInsteadOfClosing()
+{
+    m_window->showMinimized();
+    // Said once, where the user looks on coming back; the next close puts
+    // the usual hint back.
+    m_hint->setFullText(m_minimizeNoticeShown ? kScheduleHint : kNoTrayHint);
+    m_minimizeNoticeShown = true;
 }
 
 void MainWindowController::restoreFrame()
@@ -463,6 +486,15 @@ void MainWindowController::chooseFolder()
 void MainWindowController::applyFolder(const QString &folderPath)
 {
     RecordingManager &manager = m_services.recordingManager();
+    const ExclusiveLock::Result owned = m_services.recordingsFolderLock().moveTo(folderPath);
+    if (const auto *held = std::get_if<ExclusiveLock::HeldElsewhere>(&owned)) {
+        showAlert(QStringLiteral("This folder is in use by another recorder."),
+                  QStringLiteral("Another Tivolux Recorder (process %1) records into it. Choose another folder.")
+                      .arg(held->pid));
+        return;
+    }
+    if (const auto *failed = std::get_if<ExclusiveLock::Failed>(&owned))
+        qWarning().noquote() << "Cannot lock the recordings folder" << folderPath << "-" << failed->error;
     QSettings().setValue(QLatin1String(kFolderPathSettingKey), folderPath);
     // Anything that started while the panel was open is stopped now: its
     // file and index entry belong to the old folder.

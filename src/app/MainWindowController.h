@@ -39,6 +39,11 @@ public:
     // Shows the window, in front and active.
     void showWindow();
 
+    // Without a tray, closing the window minimises it, so that the
+    // recorder stays reachable from the task bar; the first time, the hint
+    // line says so.
+    void setClosingMinimizes(bool minimizes) { m_closingMinimizes = minimizes; }
+
     void copyAddress();
     // Asks for a new recordings folder in a sheet, unless recordings run.
     void chooseFolder();
@@ -59,6 +64,7 @@ public:
     QLabel *serverStatus() const { return m_serverStatus; }
     ElidingLabel *folderLabel() const { return m_folderLabel; }
     ElidingLabel *wakeStatus() const { return m_wakeStatus; }
+    ElidingLabel *hintLine() const { return m_hint; }
     QPushButton *wakeButton() const { return m_wakeButton; }
     QPushButton *stopButton() const { return m_stopButton; }
     QPushButton *revealButton() const { return m_revealButton; }
@@ -80,6 +86,7 @@ private:
     void observe();
     void setTone(QLabel *label, TextTone tone);
     void showAlert(const QString &message, const QString &informativeText);
+    void minimizeInsteadOfClosing();
     void restoreFrame();
     void saveFrame();
 
@@ -95,4 +102,7 @@ private:
     ElidingLabel *m_wakeStatus = nullptr;
     QPushButton *m_wakeButton = nullptr;
     QLabel *m_serverStatus = nullptr;
+    ElidingLabel *m_hint = nullptr;
+    bool m_closingMinimizes = false;
+    bool m_minimizeNoticeShown = false;
 };

@@ -1,7 +1,11 @@
 #include "AppDelegate.h"
 #include "LogindSleepInhibitor.h"
 #include "LogindWakeNotifier.h"
+#include "OpenFileLimit.h"
+#include "RecorderClaim.h"
 #include "RecordingManager.h"
+#include "RecordingsFolder.h"
+#include "SingleInstance.h"
 #include "SocketWakeHelperConnection.h"
 #include "SystemdHelperRegistration.h"
 #include "TerminationSignals.h"
@@ -10,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -17,6 +22,7 @@
 #include "DesktopAppDelegate.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #endif
 
 namespace {
@@ -46,10 +52,28 @@ std::unique_ptr<QCoreApplication> makeApplication([[maybe_unused]] bool headless
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
+// Ends a launch that found another recorder: one line on standard error,
+// and on the desktop, where nobody reads it, a message box as well.
+int endLaunch(const LaunchRefusal &refusal, [[maybe_unused]] bool headless)
+{
+    if (!refusal.line.isEmpty())
+        std::fprintf(stderr, "%s\n", refusal.line.toLocal8Bit().constData());
 #ifdef TIVOLUX_DESKTOP
-int runDesktop(QCoreApplication &app)
+    if (!headless && !refusal.alert.isEmpty()) {
+        QMessageBox alert(QMessageBox::Warning, QStringLiteral("Tivolux Recorder"), refusal.alert, QMessageBox::Ok);
+        alert.setInformativeText(refusal.alertDetail);
+        alert.exec();
+    }
+#endif
+    return refusal.exitStatus;
+}
+
+#ifdef TIVOLUX_DESKTOP
+int runDesktop(QCoreApplication &app, SingleInstance &instance)
 {
     DesktopAppDelegate delegate;
+    QObject::connect(&instance, &SingleInstance::showRequested, &delegate,
+                     &DesktopAppDelegate::applicationShouldHandleReopen);
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
                      &DesktopAppDelegate::terminateWithoutAsking);
@@ -81,6 +105,13 @@ int main(int argc, char **argv)
     parser.addOption(headlessOption);
     parser.process(app);
 
+    // Nothing is loaded, saved or captured before this process owns the
+    // user's recorder and its recordings folder.
+    SingleInstance instance(headless ? SingleInstance::Mode::Headless : SingleInstance::Mode::Desktop);
+    if (const auto refusal = claimRecorder(instance, headless, recordingsFolderPath()))
+        return endLaunch(*refusal, headless);
+    raiseOpenFileLimit();
+
     // The platform's pieces for the shared manager, created on first access
     // during the launch.
     RecordingManager::Environment environment;
@@ -98,7 +129,7 @@ int main(int argc, char **argv)
 
 #ifdef TIVOLUX_DESKTOP
     if (!headless)
-        return runDesktop(app);
+        return runDesktop(app, instance);
 #endif
     AppDelegate delegate(headless);
     TerminationSignals terminationSignals;

@@ -6,10 +6,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-HTTPListener::HTTPListener(HTTPConnection::Timing timing, QObject *handlerContext, Handler handler,
-                           QObject *parent)
+HTTPListener::HTTPListener(HTTPConnection::Timing timing, int maximumConnections, QObject *handlerContext,
+                           Handler handler, QObject *parent)
     : QObject(parent)
     , m_timing(timing)
+    , m_maximumConnections(maximumConnections)
     , m_handlerContext(handlerContext)
     , m_handler(std::move(handler))
     , m_server(new QTcpServer(this))
@@ -44,6 +45,13 @@ quint16 HTTPListener::serverPort() const
 void HTTPListener::acceptPending()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (m_connections.size() >= m_maximumConnections) {
+            // Taking the connection off the queue and closing it at once
+            // keeps a flood from holding more descriptors than the cap.
+            socket->abort();
+            delete socket;
+            continue;
+        }
         const quint64 id = m_nextID++;
         auto *connection = new HTTPConnection(
             socket, m_timing,

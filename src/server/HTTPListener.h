@@ -33,7 +33,9 @@ public:
         QString errorString;
     };
 
-    HTTPListener(HTTPConnection::Timing timing, QObject *handlerContext, Handler handler,
+    // At most maximumConnections are open at once; one more is closed as
+    // soon as it is accepted, without an answer.
+    HTTPListener(HTTPConnection::Timing timing, int maximumConnections, QObject *handlerContext, Handler handler,
                  QObject *parent = nullptr);
     ~HTTPListener() override;
 
@@ -52,6 +54,7 @@ private:
     void dispatch(quint64 id, const HTTPRequest &request, const QStringList &segments);
 
     HTTPConnection::Timing m_timing;
+    int m_maximumConnections;
     QObject *m_handlerContext;
     Handler m_handler;
     QTcpServer *m_server;

@@ -4,15 +4,15 @@
 
 #include <QMetaObject>
 
-HTTPServer::HTTPServer(const QString &threadName, HTTPConnection::Timing timing, Handler handler,
-                       QObject *parent)
+HTTPServer::HTTPServer(const QString &threadName, HTTPConnection::Timing timing, int maximumConnections,
+                       Handler handler, QObject *parent)
     : QObject(parent)
     , m_handler(std::move(handler))
 {
     m_thread.setObjectName(threadName);
     // Requests reach this object's thread first; the handler runs here.
     m_listener = new HTTPListener(
-        timing, this,
+        timing, maximumConnections, this,
         [this](const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder) {
             m_handler(request, segments, responder);
         });

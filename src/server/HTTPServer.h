@@ -20,7 +20,9 @@ public:
     using Handler = HTTPListener::Handler;
     using ListenResult = HTTPListener::ListenResult;
 
-    HTTPServer(const QString &threadName, HTTPConnection::Timing timing, Handler handler,
+    // At most maximumConnections are open at once; further ones are closed
+    // at once without an answer.
+    HTTPServer(const QString &threadName, HTTPConnection::Timing timing, int maximumConnections, Handler handler,
                QObject *parent = nullptr);
     ~HTTPServer() override;
 

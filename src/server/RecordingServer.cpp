@@ -2,8 +2,11 @@
 
 #include "HTTPServer.h"
 #include "LocalAddress.h"
+#include "OpenFileLimit.h"
 
 #include <QDebug>
+
+#include <algorithm>
 
 RecordingServer::RecordingServer()
     : RecordingServer(Configuration())
@@ -37,6 +40,8 @@ void RecordingServer::start()
     if (!m_http) {
         m_http = std::make_unique<HTTPServer>(
             QString::fromLatin1(kThreadName), m_configuration.timing,
+            m_configuration.maximumConnections > 0 ? m_configuration.maximumConnections
+                                                   : connectionCap(openFileLimit()),
             [this](const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder) {
                 m_router.route(request, segments, responder);
             });
@@ -60,6 +65,11 @@ void RecordingServer::start()
         couldNotStart(result.errorString);
         break;
     }
+}
+
+int RecordingServer::connectionCap(qint64 openFileLimit)
+{
+    return int(std::clamp<qint64>(openFileLimit / 4, 1, kMaximumConnections));
 }
 
 quint16 RecordingServer::serverPort() const

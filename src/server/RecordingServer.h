@@ -23,12 +23,15 @@ class RecordingServer : public QObject
 public:
     static constexpr quint16 kPort = 8642;
     static constexpr char kThreadName[] = "tivolux.recorder.http";
+    static constexpr int kMaximumConnections = 512;
 
     struct Configuration
     {
         QHostAddress address = QHostAddress(QHostAddress::Any);
         quint16 port = kPort; // 0 picks a free port
         HTTPConnection::Timing timing;
+        // 0: connectionCap() of the open-file limit when the server starts.
+        int maximumConnections = 0;
         RecordingManager *manager = nullptr; // none: the shared manager
     };
 
@@ -48,6 +51,13 @@ public:
     const std::optional<QString> &startError() const { return m_startError; }
     // The port listened on, 0 when not listening.
     quint16 serverPort() const;
+
+    // How many HTTP connections may be open at once: kMaximumConnections,
+    // and never more than a quarter of the open-file limit. A connection
+    // holds at most two descriptors (its socket and a recording's file), so
+    // a flood of them leaves at least half the descriptors to recordings,
+    // the index, the provider check and the helper.
+    static int connectionCap(qint64 openFileLimit);
 
     // The computer's IPv4 address as the user types it into the TV app.
     static std::optional<QString> localIPv4Address();

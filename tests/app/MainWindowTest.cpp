@@ -1,6 +1,7 @@
 #include "DesktopTestSupport.h"
 #include "ElidingLabel.h"
 #include "MainWindowController.h"
+#include "RecordingsFolderLock.h"
 #include "RecordingTableModel.h"
 
 #include <QFileDialog>
@@ -151,4 +152,36 @@ TEST_F(MainWindow, ChosenFolderBecomesTheRecordingsFolderButNotWhileRecording)
     controller->openFolder();
     EXPECT_TRUE(QFileInfo(missing).isDir());
     EXPECT_EQ(files->opened, QStringList{missing});
+}
+
+TEST_F(MainWindow, AFolderThatAnotherRecorderOwnsIsRefusedUntilItLetsGo)
+{
+    QTemporaryDir other;
+    ASSERT_TRUE(other.isValid());
+    const Recording elsewhere = finished(QStringLiteral("Elsewhere"));
+    testsupport::writeFile(QDir(other.path()).filePath(QStringLiteral("recordings.json")),
+                           sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{elsewhere})));
+    ExclusiveLock otherRecorder;
+    ASSERT_TRUE(std::holds_alternative<ExclusiveLock::Taken>(
+        otherRecorder.tryLock(QDir(other.path()).filePath(QLatin1String(RecordingsFolderLock::kFileName)))));
+    open();
+    const Recording here = scheduleLater(QStringLiteral("here"));
+
+    controller->applyFolder(other.path());
+    QMessageBox *alert = sheet();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->text(), QStringLiteral("This folder is in use by another recorder."));
+    EXPECT_TRUE(alert->informativeText().contains(QString::number(QCoreApplication::applicationPid())));
+    alert->close();
+    EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), folder.path());
+    EXPECT_EQ(controller->folderLabel()->fullText(), QDir::toNativeSeparators(folder.path()));
+    ASSERT_EQ(controller->tableModel()->rowCount(), 1);
+    EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, here.id);
+
+    otherRecorder.release();
+    controller->applyFolder(other.path());
+    EXPECT_EQ(sheet(), nullptr);
+    EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), other.path());
+    ASSERT_EQ(controller->tableModel()->rowCount(), 1);
+    EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, elsewhere.id);
 }

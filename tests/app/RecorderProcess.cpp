@@ -34,23 +34,59 @@ bool catchesTerm(qint64 pid)
 } // namespace
 
 RecorderProcess::RecorderProcess()
+    : RecorderProcess(std::make_shared<QTemporaryDir>())
 {
-    m_folder = m_home.filePath(QStringLiteral("recordings"));
     QDir().mkpath(m_folder);
-    QSettings settings(m_home.filePath(QStringLiteral("config/Tivolux/TivoluxRecorder.conf")), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("recorder.folderPath"), m_folder);
-    settings.sync();
+    useFolder(m_folder);
+    // The user's runtime folder, as a session makes it: only the user may
+    // enter it.
+    const QString runtime = m_home->filePath(QStringLiteral("runtime"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
 
+RecorderProcess::RecorderProcess(std::shared_ptr<QTemporaryDir> home)
+    : m_home(std::move(home))
+{
+    m_folder = m_home->filePath(QStringLiteral("recordings"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), m_home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("HOME"), m_home->path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_home->filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->filePath(QStringLiteral("runtime")));
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     m_process.setProcessEnvironment(env);
     m_process.setProgram(QStringLiteral(TIVOLUX_RECORDER_EXE));
     m_process.setArguments({QStringLiteral("--headless")});
+}
+
+std::unique_ptr<RecorderProcess> RecorderProcess::sameUser() const
+{
+    std::unique_ptr<RecorderProcess> other(new RecorderProcess(m_home));
+    other->m_process.setProcessEnvironment(m_process.processEnvironment());
+    other->m_process.setArguments(m_process.arguments());
+    other->m_folder = m_folder;
+    return other;
+}
+
+void RecorderProcess::useFolder(const QString &folder)
+{
+    m_folder = folder;
+    QSettings settings(m_home->filePath(QStringLiteral("config/Tivolux/TivoluxRecorder.conf")), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("recorder.folderPath"), m_folder);
+    settings.sync();
+}
+
+void RecorderProcess::runOnDesktop()
+{
+    QProcessEnvironment env = m_process.processEnvironment();
+    // The program chooses the desktop when a display is named; Qt's
+    // offscreen platform then stands in for it.
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":tivolux-test"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    m_process.setProcessEnvironment(env);
+    m_process.setArguments({});
 }
 
 RecorderProcess::~RecorderProcess()
@@ -77,19 +113,29 @@ std::optional<QList<Recording>> RecorderProcess::readIndex() const
     return sharedJSONDecoder().decodeRecordings(testsupport::readFile(filePath(QStringLiteral("recordings.json"))));
 }
 
-bool RecorderProcess::start(bool waitForAPI)
+void RecorderProcess::launch()
 {
-    const qint64 limit = m_fileSizeLimit;
-    m_process.setChildProcessModifier([limit] {
-        if (limit < 0)
-            return;
-        // Past the limit a write fails with EFBIG instead of ending the
-        // process with SIGXFSZ; both settings survive the exec.
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit size{rlim_t(limit), rlim_t(limit)};
-        ::setrlimit(RLIMIT_FSIZE, &size);
+    const qint64 fileSize = m_fileSizeLimit;
+    const auto openFiles = m_openFileLimit;
+    m_process.setChildProcessModifier([fileSize, openFiles] {
+        // Past the size limit a write fails with EFBIG instead of ending the
+        // process with SIGXFSZ; these settings survive the exec.
+        if (fileSize >= 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit size{rlim_t(fileSize), rlim_t(fileSize)};
+            ::setrlimit(RLIMIT_FSIZE, &size);
+        }
+        if (openFiles.first >= 0) {
+            const rlimit files{rlim_t(openFiles.first), rlim_t(openFiles.second)};
+            ::setrlimit(RLIMIT_NOFILE, &files);
+        }
     });
     m_process.start();
+}
+
+bool RecorderProcess::start(bool waitForAPI)
+{
+    launch();
     if (!m_process.waitForStarted())
         return false;
     if (!testsupport::waitUntil([&] { return catchesTerm(m_process.processId()); }))
@@ -97,6 +143,16 @@ bool RecorderProcess::start(bool waitForAPI)
     if (!waitForAPI)
         return true;
     return testsupport::waitUntil([] { return apiRequest(kPort, "GET", "/api/info").has_value(); });
+}
+
+std::optional<int> RecorderProcess::runToExit(int milliseconds)
+{
+    launch();
+    if (!m_process.waitForStarted() || !waitForExit(milliseconds))
+        return std::nullopt;
+    if (m_process.exitStatus() != QProcess::NormalExit)
+        return std::nullopt;
+    return m_process.exitCode();
 }
 
 void RecorderProcess::kill(int signal)

@@ -6,7 +6,9 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <memory>
 #include <optional>
+#include <utility>
 
 // The real headless program in a home folder of its own, with its recordings
 // folder set in its settings. Its API listens on the fixed port; tests that
@@ -17,7 +19,16 @@ public:
     RecorderProcess();
     ~RecorderProcess();
 
-    bool isValid() const { return m_home.isValid(); }
+    // Another launch of the program by the same user: the same home,
+    // settings, runtime folder and recordings folder.
+    std::unique_ptr<RecorderProcess> sameUser() const;
+    // Records into another launch's folder (a different user's program on a
+    // shared folder).
+    void useFolder(const QString &folder);
+    // Runs the desktop program on Qt's offscreen platform instead.
+    void runOnDesktop();
+
+    bool isValid() const { return m_home->isValid(); }
     QString folder() const { return m_folder; }
     QString filePath(const QString &fileName) const;
 
@@ -28,6 +39,9 @@ public:
     // Limits the size of every file the program writes (a full disk for the
     // program, nobody else).
     void limitFileSize(qint64 bytes) { m_fileSizeLimit = bytes; }
+    // Limits open descriptors; with the hard limit at the soft one, the
+    // program cannot raise it.
+    void limitOpenFiles(qint64 soft, qint64 hard) { m_openFileLimit = {soft, hard}; }
     // The command line, "--headless" unless set here.
     void setArguments(const QStringList &arguments) { m_process.setArguments(arguments); }
 
@@ -35,6 +49,9 @@ public:
     // which it sets up after its services. With waitForAPI, also until its
     // API answers.
     bool start(bool waitForAPI = false);
+    // Starts the program and waits until it ends by itself; answers its
+    // exit status, or nothing when it did not end within the time.
+    std::optional<int> runToExit(int milliseconds = 10000);
     void kill(int signal);
     bool waitForExit(int milliseconds = 10000);
     const QProcess &process() const { return m_process; }
@@ -45,11 +62,15 @@ public:
     static bool apiPortIsFree();
 
 private:
-    QTemporaryDir m_home;
+    explicit RecorderProcess(std::shared_ptr<QTemporaryDir> home);
+    void launch();
+
+    std::shared_ptr<QTemporaryDir> m_home;
     QString m_folder;
     QProcess m_process;
     QByteArray m_output;
     qint64 m_fileSizeLimit = -1;
+    std::pair<qint64, qint64> m_openFileLimit{-1, -1};
 };
 
 // A stored recording of a programme that is on air now.

@@ -1,9 +1,12 @@
 #include "DesktopAppDelegate.h"
 #include "DesktopTestSupport.h"
+#include "ElidingLabel.h"
+#include "MainWindowController.h"
 #include "RecordingDotIcon.h"
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QMainWindow>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -60,4 +63,44 @@ TEST_F(StatusMenu, CountsFollowTheRecordingsAndStopAllStopsThem)
     ASSERT_TRUE(testsupport::waitUntil([&] { return manager->runningCount() == 0; }));
     EXPECT_EQ(manager->recording(first.id)->status, Recording::Status::Stopped);
     EXPECT_EQ(iconCentre(*delegate).alpha(), 0) << "the dot is hollow again";
+}
+
+TEST_F(StatusMenu, WithoutATrayClosingMinimisesTheWindowAndATrayThatComesOrGoesIsFollowed)
+{
+    bool tray = false;
+    DesktopAppDelegate::Options options;
+    options.terminate = [] {};
+    options.trayAvailable = [&tray] { return tray; };
+    options.trayCheckInterval = std::chrono::milliseconds(10);
+    auto delegate = std::make_unique<DesktopAppDelegate>(startServices(), options);
+    delegate->applicationDidFinishLaunching();
+    QMainWindow *window = delegate->mainWindow().window();
+    ElidingLabel *hint = delegate->mainWindow().hintLine();
+    const QString usualHint = hint->fullText();
+    const auto minimized = [window] { return bool(window->windowState() & Qt::WindowMinimized); };
+    ASSERT_TRUE(window->isVisible());
+
+    window->close();
+    EXPECT_TRUE(window->isVisible() && minimized()) << "the window stays in the task bar";
+    EXPECT_EQ(hint->fullText(),
+              QStringLiteral("This desktop has no tray: closing minimises the window, and the recorder keeps running."));
+    delegate->applicationShouldHandleReopen();
+    EXPECT_FALSE(minimized());
+    window->close();
+    EXPECT_TRUE(window->isVisible() && minimized());
+    EXPECT_EQ(hint->fullText(), usualHint) << "the notice is given once";
+
+    // A tray appears: closing hides the window behind the tray icon again.
+    tray = true;
+    delegate->applicationShouldHandleReopen();
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        window->close();
+        return !window->isVisible();
+    }));
+
+    // The tray goes while the window is hidden: the window comes back,
+    // minimised, so that the recorder stays within reach.
+    tray = false;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return window->isVisible(); }));
+    EXPECT_TRUE(minimized());
 }

@@ -167,3 +167,35 @@ TEST_F(HTTPConnectionTest, AnswerForAGoneConnectionOrServerIsDropped)
     testsupport::spin(20ms);
     EXPECT_TRUE(waiting.received().isEmpty());
 }
+
+TEST_F(HTTPConnectionTest, ConnectionsBeyondTheCapAreClosedAtOnceAndTheNextOneAfterAFreedSlotIsAnswered)
+{
+    server.reset();
+    startServer(patientTiming(), 4);
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < 4; ++i)
+        idle.push_back(std::make_unique<RawClient>(port));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server->connectionCount() == 4; }));
+
+    // Further connections, even with a complete request, are closed unread.
+    std::vector<std::unique_ptr<RawClient>> extra;
+    for (int i = 0; i < 8; ++i) {
+        extra.push_back(std::make_unique<RawClient>(port));
+        extra.back()->send("GET /info HTTP/1.1\r\n\r\n");
+    }
+    for (const auto &client : extra) {
+        ASSERT_TRUE(client->waitForClose());
+        EXPECT_TRUE(client->received().isEmpty());
+    }
+    EXPECT_TRUE(received.empty());
+    EXPECT_EQ(server->connectionCount(), 4);
+    for (const auto &client : idle)
+        EXPECT_FALSE(client->isClosed());
+
+    // Once one of the idle clients goes, a new request is answered.
+    idle.front()->close();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return server->connectionCount() == 3; }));
+    const auto response = HTTPResponse::parse(exchange(port, "GET /info HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->body, QByteArray("ok"));
+}

@@ -24,10 +24,10 @@ protected:
         HTTPResponder responder;
     };
 
-    void startServer(HTTPConnection::Timing timing = shortTiming())
+    void startServer(HTTPConnection::Timing timing = shortTiming(), int maximumConnections = 64)
     {
         server = std::make_unique<HTTPServer>(
-            QStringLiteral("tivolux.test.http"), timing,
+            QStringLiteral("tivolux.test.http"), timing, maximumConnections,
             [this](const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder) {
                 received.push_back({request, segments, responder});
                 if (answer)
