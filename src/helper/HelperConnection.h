@@ -9,9 +9,8 @@ class WakeService;
 
 // Serves one accepted client: reads request lines, runs each through the
 // wake service on behalf of the client's user id and writes the reply, in
-// order. A request that is malformed
-// or longer than the longest allowed line closes the connection. Deletes
-// itself when the connection ends.
+// order. A request that is malformed or longer than the longest allowed
+// line closes the connection. Deletes itself when the connection ends.
 class HelperConnection : public QObject
 {
     Q_OBJECT

@@ -14,8 +14,8 @@
 // options and hands it its listening socket (socket activation). For tests
 // and manual runs it serves a socket path of its own instead; only then may
 // the allowed client be named, the client limits lowered and a fake power
-// manager be chosen, and none
-// of these options is accepted when a socket is handed over.
+// manager be chosen, and none of these options is accepted when a socket is
+// handed over.
 struct HelperOptions
 {
     // The socket handed over by the service manager, or -1.

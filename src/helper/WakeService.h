@@ -28,7 +28,7 @@ public:
         // Wakes one user may hold at a time.
         int mostHeldPerUser = 256;
         // Requests one user may make within one rate window.
-        int mostRequestsPerWindow = 128;
+        int mostRequestsPerWindow = 256;
         std::chrono::milliseconds rateWindow{1000};
     };
 

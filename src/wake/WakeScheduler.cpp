@@ -55,13 +55,16 @@ WakeScheduler::WakeScheduler(Environment environment, QObject *parent)
     : QObject(parent)
     , m_environment(std::move(environment))
     , m_changeDeadline(new QTimer(this))
-    , m_outOfReachRecheck(new QTimer(this))
+    , m_recheck(new QTimer(this))
 {
     m_changeDeadline->setSingleShot(true);
     connect(m_changeDeadline, &QTimer::timeout, this, &WakeScheduler::systemAnswerLate);
-    m_outOfReachRecheck->setSingleShot(true);
-    m_outOfReachRecheck->setInterval(m_environment.timing.outOfReachRecheck);
-    connect(m_outOfReachRecheck, &QTimer::timeout, this, [this] { sync(m_lastStartDates); });
+    m_recheck->setSingleShot(true);
+    m_recheck->setInterval(m_environment.timing.recheckPeriod);
+    connect(m_recheck, &QTimer::timeout, this, [this] {
+        m_refused.clear();
+        sync(m_lastStartDates);
+    });
 }
 
 WakeScheduler::~WakeScheduler() = default;
@@ -220,6 +223,9 @@ void WakeScheduler::finishTurnOff()
 void WakeScheduler::sync(const QList<QDateTime> &startDates)
 {
     m_lastStartDates = startDates;
+    // Being turned off: nothing new is armed behind the cancels.
+    if (m_change == Change::Cancelling || m_change == Change::Unregistering)
+        return;
     const qint64 nowMsecs = now().toMSecsSinceEpoch();
     const Timing &timing = m_environment.timing;
     QList<qint64> inReach;
@@ -241,10 +247,8 @@ void WakeScheduler::sync(const QList<QDateTime> &startDates)
         inReach.resize(timing.mostWakes);
         outOfReach = true;
     }
-    if (outOfReach)
-        m_outOfReachRecheck->start();
-    else
-        m_outOfReachRecheck->stop();
+    if (outOfReach && !m_recheck->isActive())
+        m_recheck->start();
     reconcile(QSet<qint64>(inReach.cbegin(), inReach.cend()));
 }
 
@@ -262,7 +266,7 @@ void WakeScheduler::reconcile(const QSet<qint64> &wanted, std::function<void()> 
         if (whenAnswered)
             whenAnswered();
     };
-    // A refused wake is not asked for again in this run while it is wanted.
+    // A refused wake is not asked for again before the next recheck.
     m_refused.intersect(wanted);
     const QSet<qint64> desired = QSet<qint64>(wanted).subtract(m_refused);
     if (registrationStatus() != Status::Enabled && !desired.isEmpty())
@@ -331,6 +335,8 @@ void WakeScheduler::send(WakeHelperConnection &helper, const QSet<qint64> &toCan
                     if (self) {
                         self->m_refused.insert(wake);
                         self->forget(wake);
+                        if (!self->m_recheck->isActive())
+                            self->m_recheck->start();
                     }
                 }
                 oneAnswered();

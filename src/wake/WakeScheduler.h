@@ -40,8 +40,9 @@ public:
         // ...and less than this: the helper refuses 30 days or more. A wake
         // further ahead is asked for once it comes within reach.
         std::chrono::milliseconds farthestAhead{std::chrono::hours(24 * 30) - std::chrono::minutes(10)};
-        // How often wakes out of reach are looked at again.
-        std::chrono::milliseconds outOfReachRecheck{std::chrono::hours(1)};
+        // How often wakes out of reach, and wakes the helper refused, are
+        // asked for again.
+        std::chrono::milliseconds recheckPeriod{std::chrono::hours(1)};
         // At most this many of the nearest wakes are held at a time.
         int mostWakes = 64;
         // Longest wait for the helper's answers to the cancels sent when
@@ -142,8 +143,8 @@ private:
     // Counts the changes, so that an answer that came too late is ignored.
     quint64 m_changeNumber = 0;
     QTimer *m_changeDeadline = nullptr;
-    // Wakes the helper refused in this run: not asked for again while wanted.
+    // Wakes the helper refused: not asked for again until the next recheck.
     QSet<qint64> m_refused;
     QList<QDateTime> m_lastStartDates;
-    QTimer *m_outOfReachRecheck = nullptr;
+    QTimer *m_recheck = nullptr;
 };

@@ -132,6 +132,8 @@ TEST_F(WakeSchedulerTest, TurningOffCancelsFutureWakesAndUnregistersOnceTheHelpe
     EXPECT_TRUE(wakes.isChanging());
     EXPECT_EQ(registration->unregisterRequests, 0) << "the cancels have not been answered yet";
     EXPECT_EQ(helper.invalidations, 0) << "the connection still waits for the answers";
+    wakes.sync({at(160), at(600)});
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), QList<qint64>{kNow + 400}) << "nothing new is armed";
 
     helper.answerAll();
     EXPECT_TRUE(storedAtUnregister.isEmpty());
@@ -176,7 +178,7 @@ TEST_F(WakeSchedulerTest, EveryWaitOfTurningOnOrOffEnds)
 TEST_F(WakeSchedulerTest, OnlyArmedWakesAreStoredAndThoseOutOfReachAreAskedForOnceInReach)
 {
     timing.mostWakes = 3;
-    timing.outOfReachRecheck = std::chrono::milliseconds(10);
+    timing.recheckPeriod = std::chrono::milliseconds(10);
     registration->state = Status::Enabled;
     helper.accepts = [](qint64 seconds) { return seconds != kNow + 7140; };
     WakeScheduler &wakes = makeScheduler();
@@ -191,11 +193,15 @@ TEST_F(WakeSchedulerTest, OnlyArmedWakesAreStoredAndThoseOutOfReachAreAskedForOn
               QStringList{QStringLiteral("[TivoluxRecorder] helper refused wake at 2030-01-01 01:59:00 +0000")});
     EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 3540})) << "the refused wake is not held";
 
+    // The refused wake is asked for again at the next recheck.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return helper.calls.size() >= 3; }));
+    EXPECT_EQ(helper.calls.at(2), (HelperCalls::Call{QStringLiteral("schedule"), kNow + 7140}));
+
     // Eleven days later the far wake is within reach, and is asked for
     // without any change of the recordings.
     clock = clock.addDays(11);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return helper.calls.size() == 3; }));
-    EXPECT_EQ(helper.calls.last(), (HelperCalls::Call{QStringLiteral("schedule"), kNow + 40 * kDay}));
+    const HelperCalls::Call far{QStringLiteral("schedule"), kNow + 40 * kDay};
+    ASSERT_TRUE(testsupport::waitUntil([&] { return helper.calls.contains(far); }));
     EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 40 * kDay}));
 
     // Of many recordings only the nearest few are held.
