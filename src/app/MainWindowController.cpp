@@ -238,6 +238,7 @@ void MainWindowController::observe()
     RecordingManager &manager = m_services.recordingManager();
     WakeScheduler &scheduler = m_services.scheduler();
     connect(&manager, &RecordingManager::recordingsDidChange, this, &MainWindowController::refresh);
+    connect(&manager, &RecordingManager::sleepHoldDidChange, this, &MainWindowController::updateWakeSection);
     connect(&m_services.recordingServer(), &RecordingServer::startErrorChanged, this, &MainWindowController::refresh);
     connect(&scheduler, &WakeScheduler::wakeStateDidChange, this, &MainWindowController::updateWakeSection);
     // The wake events and the sleep hold follow the wake setting even when
@@ -388,6 +389,13 @@ void MainWindowController::updateWakeSection()
         tone = TextTone::Orange;
     } else {
         text = QStringLiteral("Off. The Mac stays awake while a recording is scheduled.");
+    }
+    // Whatever the setting says, the user learns when the computer cannot be
+    // kept awake although a recording needs it.
+    const std::optional<QString> holdFailure = m_services.recordingManager().sleepHoldFailure();
+    if (holdFailure && status != Status::RequiresApproval && !lastError) {
+        text = QStringLiteral("The computer may fall asleep: it cannot be kept awake (%1).").arg(*holdFailure);
+        tone = TextTone::Orange;
     }
     m_wakeStatus->setFullText(text);
     setTone(m_wakeStatus, tone);

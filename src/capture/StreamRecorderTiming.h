@@ -2,8 +2,10 @@
 
 #include "HLSPlaylist.h"
 
+#include <QDateTime>
 #include <QtGlobal>
 #include <chrono>
+#include <functional>
 
 // How long a stream recorder waits in its various situations, and the limits
 // it keeps, reached as StreamRecorder::Timing. The defaults are the real
@@ -26,4 +28,7 @@ struct StreamRecorderTiming
     int failureLimit = 30;
     // Largest HLS playlist or segment body held in memory before it is used.
     qint64 maximumBodySize = 256LL * 1024 * 1024;
+    // The wall clock against which the end date is measured, called on the
+    // recorder's thread; empty means the system's.
+    std::function<QDateTime()> now;
 };

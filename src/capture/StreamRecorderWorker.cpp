@@ -70,10 +70,15 @@ void StreamRecorderWorker::extend(const QDateTime &to)
         scheduleEndTimer();
 }
 
+QDateTime StreamRecorderWorker::wallClock() const
+{
+    return m_timing.now ? m_timing.now() : QDateTime::currentDateTimeUtc();
+}
+
 void StreamRecorderWorker::scheduleEndTimer()
 {
     m_endTimer->stop();
-    const qint64 remaining = QDateTime::currentDateTimeUtc().msecsTo(m_endDate);
+    const qint64 remaining = wallClock().msecsTo(m_endDate);
     m_endTimer->start(int(std::clamp<qint64>(remaining, 0, kLongestTimerStep)));
 }
 
@@ -81,7 +86,7 @@ void StreamRecorderWorker::endTimerFired()
 {
     // A far end date is reached in several steps; the monotonic timer may
     // also run a little ahead of the wall clock.
-    if (QDateTime::currentDateTimeUtc() < m_endDate) {
+    if (wallClock() < m_endDate) {
         scheduleEndTimer();
         return;
     }
@@ -227,7 +232,7 @@ void StreamRecorderWorker::attemptEnded(const QString &error)
 {
     if (m_isFinished)
         return;
-    if (QDateTime::currentDateTimeUtc() >= m_endDate) {
+    if (wallClock() >= m_endDate) {
         finish(Outcome::finished());
         return;
     }

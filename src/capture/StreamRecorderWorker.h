@@ -59,6 +59,7 @@ signals:
     void ended(const StreamRecorder::Outcome &outcome, qint64 bytes);
 
 private:
+    QDateTime wallClock() const;
     void scheduleEndTimer();
     void endTimerFired();
     void startDataTask();

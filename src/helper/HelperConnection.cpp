@@ -5,9 +5,10 @@
 
 #include <QLocalSocket>
 
-HelperConnection::HelperConnection(QLocalSocket *socket, WakeService &service, QObject *parent)
+HelperConnection::HelperConnection(QLocalSocket *socket, uid_t client, WakeService &service, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
+    , m_client(client)
     , m_service(service)
 {
     m_socket->setParent(this);
@@ -37,8 +38,8 @@ void HelperConnection::readRequests()
             return;
         }
         const bool accepted = request->method == WakeRequest::Method::ScheduleWakeAt
-            ? m_service.scheduleWakeAt(request->date)
-            : m_service.cancelWakeAt(request->date);
+            ? m_service.scheduleWakeAt(request->date, m_client)
+            : m_service.cancelWakeAt(request->date, m_client);
         m_socket->write(WakeRequest::reply(request->id, accepted));
     }
     if (m_buffer.size() > kLongestRequest)

@@ -26,11 +26,12 @@ bool HelperListener::listen(const QString &path)
 void HelperListener::accept()
 {
     while (QLocalSocket *socket = m_server.nextPendingConnection()) {
-        if (!m_peerCheck.allows(socket->socketDescriptor())) {
+        const std::optional<uid_t> client = m_peerCheck.allows(socket->socketDescriptor());
+        if (!client) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        new HelperConnection(socket, m_service, this);
+        new HelperConnection(socket, *client, m_service, this);
     }
 }

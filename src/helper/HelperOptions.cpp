@@ -62,7 +62,17 @@ std::variant<HelperOptions, QString> HelperOptions::parse(const QStringList &arg
                                   QStringLiteral("seconds"));
     const QCommandLineOption now(QStringLiteral("fake-now"),
                                  QStringLiteral("Take <seconds> as the current time."), QStringLiteral("seconds"));
-    parser.addOptions({socket, allowedClient, fake, refuse, held, now});
+    const QCommandLineOption mostHeld(QStringLiteral("most-held"),
+                                      QStringLiteral("Let a user hold at most <count> wakes (test mode)."),
+                                      QStringLiteral("count"));
+    const QCommandLineOption mostRequests(QStringLiteral("most-requests"),
+                                          QStringLiteral("Serve a user at most <count> requests per rate window "
+                                                         "(test mode)."),
+                                          QStringLiteral("count"));
+    const QCommandLineOption rateWindow(QStringLiteral("rate-window"),
+                                        QStringLiteral("The rate window in <milliseconds> (test mode)."),
+                                        QStringLiteral("milliseconds"));
+    parser.addOptions({socket, allowedClient, fake, refuse, held, now, mostHeld, mostRequests, rateWindow});
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.positionalArguments().isEmpty())
@@ -84,6 +94,25 @@ std::variant<HelperOptions, QString> HelperOptions::parse(const QStringList &arg
     options.socketPath = parser.value(socket);
     if (parser.isSet(allowedClient))
         options.allowedClient = parser.value(allowedClient);
+    const struct { const QCommandLineOption &option; int &value; } limits[] = {
+        {mostHeld, options.serviceTiming.mostHeldPerUser},
+        {mostRequests, options.serviceTiming.mostRequestsPerWindow},
+    };
+    for (const auto &limit : limits) {
+        if (!parser.isSet(limit.option))
+            continue;
+        bool ok = false;
+        limit.value = parser.value(limit.option).toInt(&ok);
+        if (!ok || limit.value < 0)
+            return QStringLiteral("--%1 takes a count").arg(limit.option.names().constFirst());
+    }
+    if (parser.isSet(rateWindow)) {
+        bool ok = false;
+        const int milliseconds = parser.value(rateWindow).toInt(&ok);
+        if (!ok || milliseconds <= 0)
+            return QStringLiteral("--rate-window takes milliseconds");
+        options.serviceTiming.rateWindow = std::chrono::milliseconds(milliseconds);
+    }
 
     if (!parser.isSet(fake)) {
         if (parser.isSet(refuse) || parser.isSet(held) || parser.isSet(now))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WakeService.h"
+
 #include <QDateTime>
 #include <QProcessEnvironment>
 #include <QSet>
@@ -11,8 +13,9 @@
 // How the helper runs. Installed, the service manager starts it without
 // options and hands it its listening socket (socket activation). For tests
 // and manual runs it serves a socket path of its own instead; only then may
-// the allowed client be named and a fake power manager be chosen, and none
-// of these options is accepted when a socket is handed over.
+// the allowed client be named, the client limits lowered and a fake power
+// manager be chosen, and none of these options is accepted when a socket is
+// handed over.
 struct HelperOptions
 {
     // The socket handed over by the service manager, or -1.
@@ -27,6 +30,8 @@ struct HelperOptions
     QSet<qint64> fakeHeldMsecs;
     // The fake clock of the test mode.
     std::optional<QDateTime> fakeNow;
+    // The limits on every client; the test mode may lower them.
+    WakeService::Timing serviceTiming;
 
     // The options, or the reason they cannot be used.
     static std::variant<HelperOptions, QString> parse(const QStringList &arguments,

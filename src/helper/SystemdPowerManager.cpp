@@ -35,16 +35,30 @@ SystemdPowerManager::SystemdPowerManager(const QDBusConnection &bus)
     registerTypes();
 }
 
-QString SystemdPowerManager::unitBaseName(const QDateTime &date)
+QString SystemdPowerManager::unitBaseName(const QDateTime &date, uid_t owner)
 {
     const qint64 msecs = date.toMSecsSinceEpoch();
     const qint64 seconds = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
-    return QStringLiteral("tivolux-recorder-wake-%1").arg(seconds);
+    return QStringLiteral("tivolux-recorder-wake-%1-%2").arg(owner).arg(seconds);
 }
 
-int SystemdPowerManager::scheduleWake(const QDateTime &date)
+int SystemdPowerManager::scheduleWake(const QDateTime &date, uid_t owner)
 {
-    const QString name = unitBaseName(date);
+    const QString timer = unitBaseName(date, owner) + QStringLiteral(".timer");
+    QDBusError error = startTransientTimer(unitBaseName(date, owner), date);
+    if (error.name() == QLatin1String("org.freedesktop.systemd1.UnitExists")) {
+        // The timer is still loaded: armed already, or stopped (perhaps just
+        // now, by a cancel of the same date) and not yet unloaded. Starting it
+        // arms it in either case; one unloaded meanwhile is created afresh.
+        error = startUnit(timer);
+        if (error.name() == QLatin1String("org.freedesktop.systemd1.NoSuchUnit"))
+            error = startTransientTimer(unitBaseName(date, owner), date);
+    }
+    return error.isValid() ? codeFor(error) : 0;
+}
+
+QDBusError SystemdPowerManager::startTransientTimer(const QString &name, const QDateTime &date)
+{
     const QString calendar = date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"));
     const Properties timer{
         property(QStringLiteral("Description"), QStringLiteral("Wake for a Tivolux recording")),
@@ -65,18 +79,21 @@ int SystemdPowerManager::scheduleWake(const QDateTime &date)
     call << name + QStringLiteral(".timer") << QStringLiteral("fail") << QVariant::fromValue(timer)
          << QVariant::fromValue(QList<AuxiliaryUnit>{{name + QStringLiteral(".service"), service}});
     const QDBusReply<QDBusObjectPath> reply = m_bus.call(call);
-    if (reply.isValid())
-        return 0;
-    // A timer of this name was armed for this very date before.
-    if (reply.error().name() == QLatin1String("org.freedesktop.systemd1.UnitExists"))
-        return 0;
-    return codeFor(reply.error());
+    return reply.isValid() ? QDBusError() : reply.error();
 }
 
-int SystemdPowerManager::cancelWake(const QDateTime &date)
+QDBusError SystemdPowerManager::startUnit(const QString &unit)
+{
+    QDBusMessage call = managerCall(QStringLiteral("StartUnit"));
+    call << unit << QStringLiteral("replace");
+    const QDBusReply<QDBusObjectPath> reply = m_bus.call(call);
+    return reply.isValid() ? QDBusError() : reply.error();
+}
+
+int SystemdPowerManager::cancelWake(const QDateTime &date, uid_t owner)
 {
     QDBusMessage call = managerCall(QStringLiteral("StopUnit"));
-    call << unitBaseName(date) + QStringLiteral(".timer") << QStringLiteral("replace");
+    call << unitBaseName(date, owner) + QStringLiteral(".timer") << QStringLiteral("replace");
     const QDBusReply<QDBusObjectPath> reply = m_bus.call(call);
     return reply.isValid() ? 0 : codeFor(reply.error());
 }

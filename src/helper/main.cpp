@@ -45,7 +45,7 @@ int main(int argc, char **argv)
     const std::optional<QDateTime> fakeNow = options.fakeNow;
     WakeService service(*powerManager,
                         [fakeNow] { return fakeNow ? *fakeNow : QDateTime::currentDateTimeUtc(); },
-                        WakeService::Timing{});
+                        options.serviceTiming);
 
     HelperListener listener(service, PeerCheck(options.allowedClient));
     const bool listening = options.activatedDescriptor >= 0 ? listener.listen(options.activatedDescriptor)

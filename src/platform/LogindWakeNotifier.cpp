@@ -3,12 +3,16 @@
 #include <QDBusConnection>
 
 LogindWakeNotifier::LogindWakeNotifier(QObject *parent)
+    : LogindWakeNotifier(QDBusConnection::systemBus(), parent)
+{
+}
+
+LogindWakeNotifier::LogindWakeNotifier(const QDBusConnection &bus, QObject *parent)
     : SystemWakeNotifier(parent)
 {
-    QDBusConnection::systemBus().connect(QStringLiteral("org.freedesktop.login1"),
-                                         QStringLiteral("/org/freedesktop/login1"),
-                                         QStringLiteral("org.freedesktop.login1.Manager"),
-                                         QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
+    QDBusConnection(bus).connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                                 QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
+                                 this, SLOT(prepareForSleep(bool)));
 }
 
 void LogindWakeNotifier::prepareForSleep(bool starting)

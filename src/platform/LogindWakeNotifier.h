@@ -2,6 +2,8 @@
 
 #include "SystemWakeNotifier.h"
 
+#include <QDBusConnection>
+
 // Emits didWakeFromSleep() when logind reports the end of a sleep
 // (PrepareForSleep with false).
 class LogindWakeNotifier : public SystemWakeNotifier
@@ -10,6 +12,7 @@ class LogindWakeNotifier : public SystemWakeNotifier
 
 public:
     explicit LogindWakeNotifier(QObject *parent = nullptr);
+    LogindWakeNotifier(const QDBusConnection &bus, QObject *parent = nullptr);
 
 private slots:
     void prepareForSleep(bool starting);

@@ -79,6 +79,13 @@ QString SystemdHelperRegistration::approvalText() const
 void SystemdHelperRegistration::callAuthorised(const QDBusMessage &call,
                                                std::function<void(const QDBusError &error)> done)
 {
+    if (!m_bus.isConnected()) {
+        // Without a bus a call would never answer: fail at once instead.
+        const QDBusError busError = m_bus.lastError();
+        done(busError.isValid() ? busError
+                                : QDBusError(QDBusError::Disconnected, QStringLiteral("The system bus is not reachable.")));
+        return;
+    }
     QDBusMessage message = call;
     message.setInteractiveAuthorizationAllowed(true);
     auto *watcher = new QDBusPendingCallWatcher(

@@ -72,7 +72,7 @@ RecordingManager::RecordingManager(Environment environment, QObject *parent)
 
     if (m_environment.wakeNotifier) {
         connect(m_environment.wakeNotifier, &SystemWakeNotifier::didWakeFromSleep, this,
-                qOverload<>(&RecordingManager::checkSchedule));
+                &RecordingManager::systemDidWake);
     }
 
     checkSchedule();
@@ -423,12 +423,66 @@ void RecordingManager::updateSleepHold()
                    || (r.status == Status::Scheduled && (!wakeOn || r.startDate <= horizon));
            });
 
-    if (needed && !m_sleepActivity) {
-        if (m_environment.sleepInhibitor)
-            m_sleepActivity = m_environment.sleepInhibitor->begin(kSleepActivityReason);
-    } else if (!needed && m_sleepActivity) {
-        m_sleepActivity.reset();
+    if (!needed) {
+        if (m_sleepActivity) {
+            m_sleepActivity.reset();
+            emit sleepHoldDidChange();
+        }
+        return;
     }
+    // A hold that failed is no hold: it is asked for again at every check
+    // for as long as it is needed.
+    if (m_sleepActivity && m_sleepActivity->state() == SleepActivity::State::Failed)
+        m_sleepActivity.reset();
+    if (!m_sleepActivity && m_environment.sleepInhibitor) {
+        QPointer<RecordingManager> self(this);
+        m_sleepActivity = m_environment.sleepInhibitor->begin(kSleepActivityReason, [self] {
+            if (self)
+                self->sleepHoldSettled();
+        });
+    }
+}
+
+void RecordingManager::sleepHoldSettled()
+{
+    if (!m_sleepActivity)
+        return;
+    if (m_sleepActivity->state() == SleepActivity::State::Held) {
+        if (m_sleepHoldFailure)
+            qWarning().noquote() << QStringLiteral("[TivoluxRecorder] the computer is kept awake again");
+        m_sleepHoldFailure.reset();
+    } else if (m_sleepActivity->state() == SleepActivity::State::Failed) {
+        if (!m_sleepHoldFailure)
+            qWarning().noquote() << QStringLiteral("[TivoluxRecorder] cannot keep the computer awake: ")
+                    + m_sleepActivity->failure();
+        m_sleepHoldFailure = m_sleepActivity->failure();
+    }
+    emit sleepHoldDidChange();
+}
+
+bool RecordingManager::isHoldingSleep() const
+{
+    return m_sleepActivity && m_sleepActivity->state() == SleepActivity::State::Held;
+}
+
+std::optional<QString> RecordingManager::sleepHoldFailure() const
+{
+    if (!m_sleepActivity || m_sleepActivity->state() == SleepActivity::State::Held)
+        return std::nullopt;
+    return m_sleepHoldFailure;
+}
+
+void RecordingManager::systemDidWake()
+{
+    // End timers run on a monotonic clock that stood still while the
+    // computer slept: measure each recording's end against the wall clock
+    // again, so that one whose end has passed finishes at once and the
+    // others end on time.
+    for (const auto &[id, recorder] : m_recorders) {
+        if (const Recording *entry = find(id))
+            recorder->extend(entry->endDate);
+    }
+    checkSchedule();
 }
 
 void RecordingManager::syncWakes()

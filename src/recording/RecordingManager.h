@@ -74,7 +74,11 @@ public:
     int scheduledCount() const;
     // Number of recordings being captured right now.
     int runningCount() const { return int(m_recorders.size()); }
-    bool isHoldingSleep() const { return m_sleepActivity != nullptr; }
+    // Whether the computer is kept from idle sleep right now.
+    bool isHoldingSleep() const;
+    // Why the computer cannot be kept awake although it should be, while
+    // that lasts (the hold is asked for again at every schedule check).
+    std::optional<QString> sleepHoldFailure() const;
 
     std::variant<Recording, RecorderError> schedule(const RecordingRequest &request);
     std::variant<Recording, RecorderError> extend(const QUuid &id, qint64 minutes);
@@ -102,6 +106,8 @@ public:
 
 signals:
     void recordingsDidChange();
+    // The sleep hold was taken, released, failed or came back.
+    void sleepHoldDidChange();
 
 private:
     Recording *find(const QUuid &id);
@@ -116,12 +122,17 @@ private:
     void handleProgress(const QUuid &id, qint64 bytes);
     void handleFinish(const QUuid &id, const StreamRecorder::Outcome &outcome, qint64 bytes);
     void releaseRecorder(const QUuid &id);
+    void sleepHoldSettled();
+    void systemDidWake();
     WakeScheduler &wakeScheduler() const;
 
     Environment m_environment;
     QList<Recording> m_recordings;
     std::map<QUuid, StreamRecorder *> m_recorders;
     std::unique_ptr<SleepActivity> m_sleepActivity;
+    // The last failure of the sleep hold, kept until it is held again, so
+    // that a failure and a recovery are each logged once.
+    std::optional<QString> m_sleepHoldFailure;
     QTimer *m_scheduleTimer = nullptr;
     QSet<QUuid> m_connectionChecks;
     QHash<QString, QList<QDateTime>> m_recentStarts;

@@ -62,7 +62,12 @@ QSet<qint64> read()
     return wakes;
 }
 
-void write(const QSet<qint64> &wakes)
+QString boot()
+{
+    return QSettings().value(QLatin1String(kBootKey)).toString();
+}
+
+void write(const QSet<qint64> &wakes, const QString &boot)
 {
     QList<qint64> sorted(wakes.cbegin(), wakes.cend());
     std::sort(sorted.begin(), sorted.end());
@@ -71,6 +76,7 @@ void write(const QSet<qint64> &wakes)
         numbers.append(double(msecs) / 1000);
     QSettings settings;
     settings.setValue(QLatin1String(kKey), numbers);
+    settings.setValue(QLatin1String(kBootKey), boot);
 }
 
 } // namespace ScheduledWakesSetting

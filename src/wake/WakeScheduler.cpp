@@ -4,6 +4,7 @@
 #include "WakeHelperConnection.h"
 
 #include <QDebug>
+#include <QFile>
 #include <algorithm>
 
 namespace {
@@ -34,6 +35,15 @@ QString logText(qint64 msecs)
     return dateOf(msecs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss '+0000'"));
 }
 
+// The kernel's id of the running boot: armed wakes belong to it.
+QString kernelBootID()
+{
+    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll().trimmed());
+}
+
 } // namespace
 
 WakeScheduler::WakeScheduler()
@@ -44,7 +54,17 @@ WakeScheduler::WakeScheduler()
 WakeScheduler::WakeScheduler(Environment environment, QObject *parent)
     : QObject(parent)
     , m_environment(std::move(environment))
+    , m_changeDeadline(new QTimer(this))
+    , m_recheck(new QTimer(this))
 {
+    m_changeDeadline->setSingleShot(true);
+    connect(m_changeDeadline, &QTimer::timeout, this, &WakeScheduler::systemAnswerLate);
+    m_recheck->setSingleShot(true);
+    m_recheck->setInterval(m_environment.timing.recheckPeriod);
+    connect(m_recheck, &QTimer::timeout, this, [this] {
+        m_refused.clear();
+        sync(m_lastStartDates);
+    });
 }
 
 WakeScheduler::~WakeScheduler() = default;
@@ -63,6 +83,11 @@ void WakeScheduler::setSharedEnvironment(Environment environment)
 QDateTime WakeScheduler::now() const
 {
     return m_environment.now ? m_environment.now() : QDateTime::currentDateTimeUtc();
+}
+
+QString WakeScheduler::bootID() const
+{
+    return m_environment.bootID ? m_environment.bootID() : kernelBootID();
 }
 
 bool WakeScheduler::isOn()
@@ -89,9 +114,36 @@ QString WakeScheduler::approvalText() const
     return m_environment.registration ? m_environment.registration->approvalText() : QString();
 }
 
+void WakeScheduler::beginChange(Change change)
+{
+    m_change = change;
+    ++m_changeNumber;
+    m_changeDeadline->start(change == Change::Cancelling ? m_environment.timing.cancelAnswerWait
+                                                         : m_environment.timing.systemAnswerWait);
+}
+
+void WakeScheduler::systemAnswerLate()
+{
+    switch (m_change) {
+    case Change::None:
+        break;
+    case Change::TurningOn:
+        finishTurnOn(QStringLiteral("The system did not answer in time."));
+        break;
+    case Change::Cancelling:
+        // The helper is slow or gone: what it has not cancelled by now
+        // it will not cancel.
+        unregisterHelper();
+        break;
+    case Change::Unregistering:
+        finishTurnOff();
+        break;
+    }
+}
+
 void WakeScheduler::turnOn()
 {
-    if (m_changing)
+    if (isChanging())
         return;
     m_cachedIsOn.reset();
     m_lastError.reset();
@@ -99,36 +151,49 @@ void WakeScheduler::turnOn()
         finishTurnOn(QStringLiteral("Wake scheduling is not available on this system."));
         return;
     }
-    m_changing = true;
+    beginChange(Change::TurningOn);
     QPointer<WakeScheduler> self(this);
-    m_environment.registration->registerService([self](const std::optional<QString> &failure) {
-        if (self)
+    const quint64 change = m_changeNumber;
+    m_environment.registration->registerService([self, change](const std::optional<QString> &failure) {
+        if (self && self->m_changeNumber == change && self->m_change == Change::TurningOn)
             self->finishTurnOn(failure);
     });
 }
 
 void WakeScheduler::finishTurnOn(const std::optional<QString> &failure)
 {
-    m_changing = false;
+    m_change = Change::None;
+    m_changeDeadline->stop();
     // A reading taken while the system was being asked may be stale.
     m_cachedIsOn.reset();
     // Needing approval is the expected way for registering to fail.
-    if (failure && registrationStatus() != Status::RequiresApproval)
+    const Status status = registrationStatus();
+    if (failure && status != Status::RequiresApproval)
         m_lastError = *failure;
-    if (registrationStatus() == Status::RequiresApproval)
+    if (status == Status::RequiresApproval)
         m_environment.registration->openApprovalSettings();
     emit wakeStateDidChange();
 }
 
 void WakeScheduler::turnOff()
 {
-    if (m_changing)
+    if (isChanging())
         return;
     m_cachedIsOn.reset();
     m_lastError.reset();
+    beginChange(Change::Cancelling);
     // While the helper is still registered, so that it cancels every future
-    // wake it holds.
-    reconcile({});
+    // wake it holds; it is unregistered once it has answered every cancel.
+    QPointer<WakeScheduler> self(this);
+    const quint64 change = m_changeNumber;
+    reconcile({}, [self, change] {
+        if (self && self->m_changeNumber == change && self->m_change == Change::Cancelling)
+            self->unregisterHelper();
+    });
+}
+
+void WakeScheduler::unregisterHelper()
+{
     if (m_connection) {
         m_connection->invalidate();
         m_connection = nullptr;
@@ -137,40 +202,77 @@ void WakeScheduler::turnOff()
         finishTurnOff();
         return;
     }
-    m_changing = true;
+    beginChange(Change::Unregistering);
     QPointer<WakeScheduler> self(this);
+    const quint64 change = m_changeNumber;
     // A failure to unregister is ignored: the state shows what happened.
-    m_environment.registration->unregisterService([self](const std::optional<QString> &) {
-        if (self)
+    m_environment.registration->unregisterService([self, change](const std::optional<QString> &) {
+        if (self && self->m_changeNumber == change && self->m_change == Change::Unregistering)
             self->finishTurnOff();
     });
 }
 
 void WakeScheduler::finishTurnOff()
 {
-    m_changing = false;
+    m_change = Change::None;
+    m_changeDeadline->stop();
     m_cachedIsOn.reset();
     emit wakeStateDidChange();
 }
 
 void WakeScheduler::sync(const QList<QDateTime> &startDates)
 {
+    m_lastStartDates = startDates;
+    // Being turned off: nothing new is armed behind the cancels.
+    if (m_change == Change::Cancelling || m_change == Change::Unregistering)
+        return;
     const qint64 nowMsecs = now().toMSecsSinceEpoch();
-    QSet<qint64> desired;
+    const Timing &timing = m_environment.timing;
+    QList<qint64> inReach;
+    bool outOfReach = false;
     for (const QDateTime &start : startDates) {
-        const qint64 wake = start.toMSecsSinceEpoch() - m_environment.timing.wakeLead.count();
-        if (wake - nowMsecs > m_environment.timing.shortestAhead.count())
-            desired.insert(roundedToWholeSecond(wake));
+        const qint64 wake = start.toMSecsSinceEpoch() - timing.wakeLead.count();
+        const qint64 ahead = wake - nowMsecs;
+        if (ahead <= timing.shortestAhead.count())
+            continue;
+        if (ahead >= timing.farthestAhead.count())
+            outOfReach = true;
+        else
+            inReach.append(roundedToWholeSecond(wake));
     }
-    reconcile(desired);
+    // The nearest ones only: the helper holds a bounded number per user.
+    std::sort(inReach.begin(), inReach.end());
+    inReach.erase(std::unique(inReach.begin(), inReach.end()), inReach.end());
+    if (inReach.size() > timing.mostWakes) {
+        inReach.resize(timing.mostWakes);
+        outOfReach = true;
+    }
+    if (outOfReach && !m_recheck->isActive())
+        m_recheck->start();
+    reconcile(QSet<qint64>(inReach.cbegin(), inReach.cend()));
 }
 
-void WakeScheduler::reconcile(const QSet<qint64> &desired)
+QSet<qint64> WakeScheduler::storedWakes() const
 {
-    if (registrationStatus() != Status::Enabled && !desired.isEmpty())
-        return; // nothing is asked and the stored list is kept
+    // Wakes armed before the system last started are gone.
+    if (ScheduledWakesSetting::boot() != bootID())
+        return {};
+    return ScheduledWakesSetting::read();
+}
 
-    const QSet<qint64> stored = ScheduledWakesSetting::read();
+void WakeScheduler::reconcile(const QSet<qint64> &wanted, std::function<void()> whenAnswered)
+{
+    const auto answered = [&whenAnswered] {
+        if (whenAnswered)
+            whenAnswered();
+    };
+    // A refused wake is not asked for again before the next recheck.
+    m_refused.intersect(wanted);
+    const QSet<qint64> desired = QSet<qint64>(wanted).subtract(m_refused);
+    if (registrationStatus() != Status::Enabled && !desired.isEmpty())
+        return answered(); // nothing is asked and the stored list is kept
+
+    const QSet<qint64> stored = storedWakes();
     const qint64 nowMsecs = now().toMSecsSinceEpoch();
 
     QSet<qint64> toCancel;
@@ -185,38 +287,75 @@ void WakeScheduler::reconcile(const QSet<qint64> &desired)
         const bool holdsPast = std::any_of(stored.cbegin(), stored.cend(),
                                            [nowMsecs](qint64 wake) { return wake <= nowMsecs; });
         if (!holdsPast)
-            return;
+            return answered();
     }
 
     WakeHelperConnection *helper = registrationStatus() == Status::Enabled ? helperProxy() : nullptr;
     if (!helper) {
         // So that the next reconciliation asks for every wanted wake again.
-        ScheduledWakesSetting::write({});
-        return;
+        ScheduledWakesSetting::write({}, bootID());
+        return answered();
     }
-    send(*helper, toCancel, toSchedule);
-    // What was asked for, not what the helper accepted: refused wakes are
-    // not asked for again while they stay wanted.
-    ScheduledWakesSetting::write(desired);
+    // What was asked for: a wake the helper does not arm leaves the list
+    // again when its answer comes.
+    ScheduledWakesSetting::write(desired, bootID());
+    send(*helper, toCancel, toSchedule, std::move(whenAnswered));
 }
 
 void WakeScheduler::send(WakeHelperConnection &helper, const QSet<qint64> &toCancel,
-                         const QSet<qint64> &toSchedule)
+                         const QSet<qint64> &toSchedule, std::function<void()> whenAnswered)
 {
+    // Counts the answers still to come; the last one runs whenAnswered.
+    auto outstanding = std::make_shared<qsizetype>(toCancel.size() + toSchedule.size());
+    auto done = std::make_shared<std::function<void()>>(std::move(whenAnswered));
+    const auto oneAnswered = [outstanding, done] {
+        if (--*outstanding == 0 && *done)
+            (*done)();
+    };
+    if (*outstanding == 0 && *done)
+        (*done)();
+
+    QPointer<WakeScheduler> self(this);
     const auto logUnavailable = [](const QString &description) {
         qWarning().noquote() << QStringLiteral("[TivoluxRecorder] wake helper unavailable: ") + description;
     };
-    for (const qint64 wake : toCancel)
-        helper.cancelWakeAt(dateOf(wake), [](bool) {}, logUnavailable);
+    for (const qint64 wake : toCancel) {
+        helper.cancelWakeAt(dateOf(wake), [oneAnswered](bool) { oneAnswered(); },
+                            [oneAnswered, logUnavailable](const QString &description) {
+                                logUnavailable(description);
+                                oneAnswered();
+                            });
+    }
     for (const qint64 wake : toSchedule) {
         helper.scheduleWakeAt(
             dateOf(wake),
-            [wake](bool accepted) {
-                if (!accepted)
+            [self, wake, oneAnswered](bool accepted) {
+                if (!accepted) {
                     qWarning().noquote() << QStringLiteral("[TivoluxRecorder] helper refused wake at ") + logText(wake);
+                    if (self) {
+                        self->m_refused.insert(wake);
+                        self->forget(wake);
+                        if (!self->m_recheck->isActive())
+                            self->m_recheck->start();
+                    }
+                }
+                oneAnswered();
             },
-            logUnavailable);
+            [self, wake, oneAnswered, logUnavailable](const QString &description) {
+                logUnavailable(description);
+                // Not armed: asked for again at the next reconciliation.
+                if (self)
+                    self->forget(wake);
+                oneAnswered();
+            });
     }
+}
+
+void WakeScheduler::forget(qint64 wake)
+{
+    QSet<qint64> stored = storedWakes();
+    if (stored.remove(wake))
+        ScheduledWakesSetting::write(stored, bootID());
 }
 
 WakeHelperConnection *WakeScheduler::helperProxy()

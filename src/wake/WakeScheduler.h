@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -36,6 +37,20 @@ public:
         std::chrono::milliseconds wakeLead{60000};
         // A wake is placed only when it lies more than this ahead.
         std::chrono::milliseconds shortestAhead{30000};
+        // ...and less than this: the helper refuses 30 days or more. A wake
+        // further ahead is asked for once it comes within reach.
+        std::chrono::milliseconds farthestAhead{std::chrono::hours(24 * 30) - std::chrono::minutes(10)};
+        // How often wakes out of reach, and wakes the helper refused, are
+        // asked for again.
+        std::chrono::milliseconds recheckPeriod{std::chrono::hours(1)};
+        // At most this many of the nearest wakes are held at a time.
+        int mostWakes = 64;
+        // Longest wait for the helper's answers to the cancels sent when
+        // wake scheduling is turned off, before it is unregistered anyway.
+        std::chrono::milliseconds cancelAnswerWait{5000};
+        // Longest wait for the system to answer a turnOn() or turnOff(); it
+        // may ask the user for an authorisation first.
+        std::chrono::milliseconds systemAnswerWait{150000};
     };
 
     // Opens a connection to the helper (owned by parent), or answers nothing
@@ -50,6 +65,8 @@ public:
         std::shared_ptr<HelperRegistration> registration;
         HelperConnector connectToHelper;
         std::function<QDateTime()> now; // default: the system clock
+        // Names the running boot of the system; default: the kernel's boot id.
+        std::function<QString()> bootID;
     };
 
     WakeScheduler();
@@ -73,15 +90,16 @@ public:
     std::optional<QString> lastError() const { return m_lastError; }
     // Where the user allows the helper when it awaits approval.
     QString approvalText() const;
-    // Whether a turnOn() or turnOff() is waiting for the system's answer;
-    // further requests are ignored meanwhile.
-    bool isChanging() const { return m_changing; }
+    // Whether a turnOn() or turnOff() is waiting for answers; further
+    // requests are ignored meanwhile. Every wait is bounded.
+    bool isChanging() const { return m_change != Change::None; }
 
     // Asks the system to register the helper; wakeStateDidChange() follows
-    // when the system has answered.
+    // when the system has answered, or has not answered in time (a failure).
     void turnOn();
-    // Cancels every future wake still held, forgets the stored list and
-    // unregisters the helper; wakeStateDidChange() follows.
+    // Cancels every future wake still held and waits for the helper's
+    // answers, forgets the stored list and then unregisters the helper;
+    // wakeStateDidChange() follows.
     void turnOff();
 
     // Brings the wakes in line with the start dates of the scheduled
@@ -98,16 +116,35 @@ private:
         QDateTime at;
     };
 
+    enum class Change { None, TurningOn, Cancelling, Unregistering };
+
     QDateTime now() const;
+    QString bootID() const;
+    void beginChange(Change change);
+    void systemAnswerLate();
     void finishTurnOn(const std::optional<QString> &failure);
+    void unregisterHelper();
     void finishTurnOff();
-    void reconcile(const QSet<qint64> &desired);
-    void send(WakeHelperConnection &helper, const QSet<qint64> &toCancel, const QSet<qint64> &toSchedule);
+    QSet<qint64> storedWakes() const;
+    // Sends what brings the helper in line with desired; whenAnswered runs
+    // once every message sent has its answer (at once when none was sent).
+    void reconcile(const QSet<qint64> &desired, std::function<void()> whenAnswered = {});
+    void send(WakeHelperConnection &helper, const QSet<qint64> &toCancel, const QSet<qint64> &toSchedule,
+              std::function<void()> whenAnswered);
+    // A wake the helper did not arm leaves the stored list.
+    void forget(qint64 wake);
     WakeHelperConnection *helperProxy();
 
     Environment m_environment;
     QPointer<WakeHelperConnection> m_connection;
     std::optional<QString> m_lastError;
     std::optional<CachedReading> m_cachedIsOn;
-    bool m_changing = false;
+    Change m_change = Change::None;
+    // Counts the changes, so that an answer that came too late is ignored.
+    quint64 m_changeNumber = 0;
+    QTimer *m_changeDeadline = nullptr;
+    // Wakes the helper refused: not asked for again until the next recheck.
+    QSet<qint64> m_refused;
+    QList<QDateTime> m_lastStartDates;
+    QTimer *m_recheck = nullptr;
 };

@@ -48,3 +48,19 @@ TEST_F(WakeRow, ButtonTurnsOnAndOffShowsFailuresAndActivationRereadsTheSetting)
     EXPECT_TRUE(scheduler->isOn()) << "the cached reading was forgotten";
     EXPECT_EQ(buttonText(), QStringLiteral("Turn Off"));
 }
+
+TEST_F(WakeRow, WarnsWhileTheComputerCannotBeKeptAwakeForARecording)
+{
+    inhibitor->failure = QStringLiteral("logind is not there");
+    open();
+    const QString normal = controller->wakeStatus()->fullText();
+    const QDateTime start = now().addSecs(3600);
+    value(manager->schedule(request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600))));
+    const QString warning =
+        QStringLiteral("The computer may fall asleep: it cannot be kept awake (logind is not there).");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return controller->wakeStatus()->fullText() == warning; }));
+
+    inhibitor->failure.reset();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return controller->wakeStatus()->fullText() == normal; }));
+    EXPECT_TRUE(manager->isHoldingSleep());
+}

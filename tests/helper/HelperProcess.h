@@ -23,6 +23,9 @@ public:
     void setEnvironment(const QProcessEnvironment &environment) { m_process.setProcessEnvironment(environment); }
 
     QString socketPath() const { return m_folder.filePath(QStringLiteral("helper.sock")); }
+    // Lets every user of the computer reach the socket, as the installed
+    // socket unit does.
+    void openToEveryone();
     QString recordPath() const { return m_folder.filePath(QStringLiteral("power-manager.txt")); }
     // The fake power manager's record, one call per line.
     QStringList recordedCalls() const;

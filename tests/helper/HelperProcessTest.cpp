@@ -1,13 +1,19 @@
 #include "QtPrinters.h"
 #include "HelperProcess.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -152,3 +158,132 @@ TEST(HelperProcessTest, TestOptionsAreRefusedOutsideTheTestMode)
 }
 
 } // namespace
+
+namespace {
+
+// One request as another user, from a child process of this program (whose
+// executable the helper allows), through plain system calls only. Answers
+// the helper's verdict, or nothing when no reply came.
+std::optional<bool> requestAs(uid_t uid, const QString &socketPath, const QString &method, qint64 seconds)
+{
+    const QByteArray request = QStringLiteral("{\"id\":1,\"method\":\"%1\",\"date\":%2}\n").arg(method).arg(seconds).toUtf8();
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(socketPath).constData(), sizeof address.sun_path);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(uid) != 0 || ::setuid(uid) != 0)
+            ::_exit(3);
+        const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::connect(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::write(descriptor, request.constData(), size_t(request.size())) != request.size())
+            ::_exit(2);
+        char reply[256] = {};
+        size_t length = 0;
+        while (length < sizeof reply - 1 && !std::memchr(reply, '\n', length)) {
+            const ssize_t got = ::read(descriptor, reply + length, sizeof reply - 1 - length);
+            if (got <= 0)
+                ::_exit(2);
+            length += size_t(got);
+        }
+        ::_exit(std::strstr(reply, "\"reply\":true") ? 1 : std::strstr(reply, "\"reply\":false") ? 0 : 2);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
+        return std::nullopt;
+    return WEXITSTATUS(status) == 1;
+}
+
+} // namespace
+
+TEST(HelperProcessTest, UsersReachOnlyTheirOwnWakes)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "acting as another user needs root";
+    constexpr uid_t kOther = 65534;
+    HelperProcess helper;
+    ASSERT_TRUE(helper.start(fakeNow()));
+    helper.openToEveryone();
+    HelperClient client(helper.socketPath());
+
+    EXPECT_EQ(requestAs(kOther, helper.socketPath(), kSchedule, kNow + kHour), true);
+    // The same date of another user is another wake; cancelling it leaves
+    // the first one alone.
+    EXPECT_EQ(client.request(kCancel, kNow + kHour), false);
+    EXPECT_EQ(client.request(kSchedule, kNow + kHour), true);
+    EXPECT_EQ(client.request(kCancel, kNow + kHour), true);
+    EXPECT_EQ(requestAs(kOther, helper.socketPath(), kCancel, kNow + kHour), true);
+    EXPECT_EQ(helper.recordedCalls(),
+              (QStringList{QStringLiteral("schedule 1893459600 uid 65534 -> 0"), QStringLiteral("cancel 1893459600 -> -2"),
+                           QStringLiteral("schedule 1893459600 -> 0"), QStringLiteral("cancel 1893459600 -> 0"),
+                           QStringLiteral("cancel 1893459600 uid 65534 -> 0")}));
+}
+
+TEST(HelperProcessTest, EachUserHoldsBoundedWakesAndMakesBoundedRequestsWithOneLogLinePerRefusalRun)
+{
+    HelperProcess helper;
+    ASSERT_TRUE(helper.start(fakeNow() + QStringList{QStringLiteral("--most-held"), QStringLiteral("2"),
+                                                     QStringLiteral("--most-requests"), QStringLiteral("8"),
+                                                     QStringLiteral("--rate-window"), QStringLiteral("600000")}));
+    HelperClient client(helper.socketPath());
+
+    EXPECT_EQ(client.request(kSchedule, kNow + 1 * kHour), true);
+    EXPECT_EQ(client.request(kSchedule, kNow + 2 * kHour), true);
+    EXPECT_EQ(client.request(kSchedule, kNow + 2 * kHour), true) << "a wake held already is no new one";
+    EXPECT_EQ(client.request(kSchedule, kNow + 3 * kHour), false);
+    EXPECT_EQ(client.request(kSchedule, kNow + 4 * kHour), false);
+    EXPECT_EQ(client.request(kCancel, kNow + 1 * kHour), true);
+    EXPECT_EQ(client.request(kSchedule, kNow + 3 * kHour), true);
+    EXPECT_EQ(client.request(kCancel, kNow + 3 * kHour), true);
+    // The eight requests of the window are used up, on any connection.
+    EXPECT_EQ(client.request(kCancel, kNow + 2 * kHour), false);
+    EXPECT_EQ(HelperClient(helper.socketPath()).request(kCancel, kNow + 2 * kHour), false);
+
+    EXPECT_EQ(helper.recordedCalls().size(), 6) << "refused requests reach no power manager";
+    const QStringList refusals = helper.logLines().filter(QStringLiteral("refusing"));
+    EXPECT_EQ(refusals, (QStringList{QStringLiteral("[TivoluxRecorderHelper] refusing wakes of uid %1: it holds 2")
+                                         .arg(::getuid()),
+                                     QStringLiteral("[TivoluxRecorderHelper] refusing requests of uid %1: more than 8 "
+                                                    "in 600000 ms")
+                                         .arg(::getuid())}));
+}
+
+// Not a test of its own: the client program of the next test, run from a
+// copy of this executable. Asks the helper once when told to on its input.
+TEST(HelperClientProgram, AsksOnceWhenTold)
+{
+    const QString socket = qEnvironmentVariable("TIVOLUX_HELPER_CLIENT_SOCKET");
+    if (socket.isEmpty())
+        GTEST_SKIP() << "run by ApplicationStartedBeforeAnUpgradeIsStillServed";
+    std::string line;
+    std::getline(std::cin, line);
+    const std::optional<bool> reply = HelperClient(socket).request(kSchedule, kNow + kHour);
+    std::printf("reply %s\n", !reply ? "none" : *reply ? "true" : "false");
+    std::fflush(stdout);
+}
+
+TEST(HelperProcessTest, ApplicationStartedBeforeAnUpgradeIsStillServed)
+{
+    QTemporaryDir folder;
+    const QString installed = folder.filePath(QStringLiteral("tivolux-recorder"));
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), installed));
+    HelperProcess helper;
+    ASSERT_TRUE(helper.start(fakeNow() + QStringList{QStringLiteral("--allowed-client"), installed}));
+
+    QProcess application;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TIVOLUX_HELPER_CLIENT_SOCKET"), helper.socketPath());
+    application.setProcessEnvironment(environment);
+    application.start(installed, {QStringLiteral("--gtest_filter=HelperClientProgram.*")});
+    ASSERT_TRUE(application.waitForStarted());
+
+    // The package manager puts the new executable in place of the old one.
+    const QString upgraded = installed + QStringLiteral(".new");
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), upgraded));
+    ASSERT_EQ(::rename(QFile::encodeName(upgraded).constData(), QFile::encodeName(installed).constData()), 0);
+
+    application.write("ask\n");
+    ASSERT_TRUE(application.waitForFinished(10000));
+    EXPECT_TRUE(application.readAllStandardOutput().contains("reply true"));
+    EXPECT_EQ(helper.recordedCalls(), QStringList{QStringLiteral("schedule 1893459600 -> 0")});
+}

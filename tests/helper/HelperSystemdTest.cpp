@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 // The helper with its real power manager, talking to a stand-in systemd on a
@@ -36,7 +38,7 @@ TEST(HelperSystemdTest, WakeIsATransientTimerThatWakesTheSystemAndRefusalsAreLog
 
     const QDateTime wake = QDateTime::currentDateTimeUtc().addSecs(7200);
     const qint64 seconds = wake.toSecsSinceEpoch();
-    const QString name = QStringLiteral("tivolux-recorder-wake-%1").arg(seconds);
+    const QString name = QStringLiteral("tivolux-recorder-wake-%1-%2").arg(::getuid()).arg(seconds);
     EXPECT_EQ(client.request(schedule, seconds), true);
     const QList<FakeSystemd::Call> started = systemd.calls(QStringLiteral("StartTransientUnit"));
     ASSERT_FALSE(started.isEmpty());
@@ -56,6 +58,16 @@ TEST(HelperSystemdTest, WakeIsATransientTimerThatWakesTheSystemAndRefusalsAreLog
     EXPECT_FALSE(systemd.isActive(name + QStringLiteral(".timer")));
     // Nothing is armed any more at that date.
     EXPECT_EQ(client.request(cancel, seconds), false);
+
+    // Scheduled again while the stopped timer is still loaded: it is armed
+    // again, not taken for armed because it exists.
+    EXPECT_EQ(client.request(schedule, seconds), true);
+    EXPECT_TRUE(systemd.isActive(name + QStringLiteral(".timer")));
+    EXPECT_EQ(client.request(cancel, seconds), true);
+    // Once systemd has unloaded it, it is created afresh.
+    systemd.collectStoppedUnits();
+    EXPECT_EQ(client.request(schedule, seconds), true);
+    EXPECT_TRUE(systemd.isActive(name + QStringLiteral(".timer")));
 }
 
 } // namespace

@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
 
-// Counts the sleep-preventing activities the manager holds.
+// Counts the sleep-preventing activities the manager holds. Each settles on
+// the next pass of the event loop: held, or failed while failure is set.
 class CountingInhibitor : public SleepInhibitor
 {
 public:
@@ -21,19 +23,33 @@ public:
     {
         explicit Activity(int &live) : m_live(live) { ++m_live; }
         ~Activity() override { --m_live; }
+        State state() const override { return m_state; }
+        QString failure() const override { return m_failure; }
+
         int &m_live;
+        State m_state = State::Pending;
+        QString m_failure;
+        QObject m_context; // ends the pending answer with the activity
     };
 
-    std::unique_ptr<SleepActivity> begin(const QString &reason) override
+    std::unique_ptr<SleepActivity> begin(const QString &reason, Settled settled) override
     {
         lastReason = reason;
         ++begun;
-        return std::make_unique<Activity>(live);
+        auto activity = std::make_unique<Activity>(live);
+        Activity *answered = activity.get();
+        QTimer::singleShot(0, &activity->m_context, [answered, settled, failure = failure] {
+            answered->m_state = failure ? SleepActivity::State::Failed : SleepActivity::State::Held;
+            answered->m_failure = failure.value_or(QString());
+            settled();
+        });
+        return activity;
     }
 
     int live = 0;
     int begun = 0;
     QString lastReason;
+    std::optional<QString> failure;
 };
 
 // A manager on a temporary recordings folder with millisecond timings.

@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <atomic>
 
 // The manager driving real recorders against a local provider.
 namespace {
@@ -148,4 +149,34 @@ TEST_F(ManagerCaptureTest, ExtensionReachesTheRunningRecorder)
     EXPECT_EQ(statusOf(dueId), Status::Recording) << "the recorder follows the new end";
     m.stop(dueId);
     ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Stopped; }));
+}
+
+TEST_F(ManagerCaptureTest, AfterASuspendRecordingsPastTheirEndFinishAtOnceAndTheOthersEndOnTime)
+{
+    provider.serve(QStringLiteral("/slept.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
+    provider.serve(QStringLiteral("/due.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
+    // The recorders' wall clock. The computer "sleeps" by moving it on,
+    // while their monotonic end timers stand still.
+    auto slept = std::make_shared<std::atomic<qint64>>(0);
+    RecordingManager &m = makeManager([slept](RecordingManager::Environment &environment) {
+        environment.recorderTiming.now = [slept] { return QDateTime::currentDateTimeUtc().addMSecs(*slept); };
+    });
+    // Both end 300 s after their programme: in 15 and in 25 minutes.
+    const Recording ended = value(m.schedule(
+        request(provider.url(QStringLiteral("/slept.ts")).toString(), now().addSecs(-60), now().addSecs(600), "a")));
+    const Recording going = value(m.schedule(
+        request(provider.url(QStringLiteral("/due.ts")).toString(), now().addSecs(-60), now().addSecs(1200), "b")));
+    ASSERT_EQ(m.runningCount(), 2);
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return m.recording(going.id)->bytes > 0 && m.recording(ended.id)->bytes > 0; }));
+
+    *slept = (25 * 60 - 2) * 1000;
+    emit wakeNotifier.didWakeFromSleep();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(ended.id) == Status::Finished; }, 1500ms));
+    EXPECT_EQ(statusOf(going.id), Status::Recording) << "two seconds are left";
+    const qint64 bytesAtWake = m.recording(going.id)->bytes;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(going.id) == Status::Finished; }, 5s));
+    const Recording finished = *m.recording(going.id);
+    EXPECT_GT(finished.bytes, bytesAtWake) << "it went on into the same file";
+    EXPECT_EQ(fileOf(going.id), FakeProvider::content(0, finished.bytes));
 }

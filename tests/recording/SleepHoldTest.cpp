@@ -1,12 +1,16 @@
 #include "FakeHelperConnection.h"
 #include "FakeRegistration.h"
+#include "LogCapture.h"
 #include "ManagerTestSupport.h"
 #include "WakeScheduler.h"
+
+#include <QSignalSpy>
 
 // Whether the manager keeps the computer awake with wake scheduling on: a
 // scheduled recording holds the computer only from shortly before its start,
 // since the computer will be woken for it. (With it off, see
-// ManagerTest.SleepHoldFollowsScheduledRecordings.)
+// ManagerTest.SleepHoldFollowsScheduledRecordings.) And what happens when
+// the system does not grant the hold.
 namespace {
 
 using namespace std::chrono_literals;
@@ -62,4 +66,28 @@ TEST_F(SleepHoldTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
     ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->live == 1; }, 5s));
     EXPECT_EQ(inhibitor->begun, 2);
     EXPECT_EQ(m.recording(far.id)->status, Recording::Status::Scheduled);
+}
+
+TEST_F(SleepHoldTest, AFailedHoldIsAskedForAgainAtEveryCheckAndLoggedOnceEachWay)
+{
+    inhibitor->failure = QStringLiteral("logind is not there");
+    RecordingManager &m = makeManager();
+    QSignalSpy holdChanges(&m, &RecordingManager::sleepHoldDidChange);
+    LogCapture log;
+    value(m.schedule(startingIn(1h, QStringLiteral("later"))));
+
+    ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->begun >= 3; })) << "asked again at each check";
+    EXPECT_FALSE(m.isHoldingSleep());
+    EXPECT_EQ(m.sleepHoldFailure(), QStringLiteral("logind is not there"));
+    EXPECT_GE(holdChanges.count(), 1);
+
+    inhibitor->failure.reset();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.isHoldingSleep(); }));
+    EXPECT_EQ(m.sleepHoldFailure(), std::nullopt);
+    const int begun = inhibitor->begun;
+    testsupport::spin(200ms);
+    EXPECT_EQ(inhibitor->begun, begun) << "a hold in place is kept";
+    EXPECT_EQ(log.all().filter(QStringLiteral("awake")),
+              (QStringList{QStringLiteral("[TivoluxRecorder] cannot keep the computer awake: logind is not there"),
+                           QStringLiteral("[TivoluxRecorder] the computer is kept awake again")}));
 }

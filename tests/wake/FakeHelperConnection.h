@@ -23,6 +23,17 @@ struct HelperCalls
     std::function<bool(qint64 seconds)> accepts = [](qint64) { return true; };
     // Whether messages fail to reach the helper.
     bool unreachable = false;
+    // Whether answers wait for answerAll() (or for ever).
+    bool deferAnswers = false;
+    QList<std::function<void()>> heldAnswers;
+
+    void answerAll()
+    {
+        const QList<std::function<void()>> answers = std::move(heldAnswers);
+        heldAnswers.clear();
+        for (const auto &answer : answers)
+            answer();
+    }
 
     QList<qint64> seconds(const QString &method) const
     {
@@ -36,7 +47,8 @@ struct HelperCalls
     }
 };
 
-// A helper connection that records every message and answers at once.
+// A helper connection that records every message and answers at once, or
+// when the test says so.
 class FakeHelperConnection : public WakeHelperConnection
 {
     Q_OBJECT
@@ -54,7 +66,7 @@ public:
         if (m_log.unreachable)
             onError(QStringLiteral("no helper here"));
         else
-            reply(m_log.accepts(seconds));
+            answer([reply, accepted = m_log.accepts(seconds)] { reply(accepted); });
     }
 
     void cancelWakeAt(const QDateTime &date, Reply reply, ErrorHandler onError) override
@@ -63,7 +75,7 @@ public:
         if (m_log.unreachable)
             onError(QStringLiteral("no helper here"));
         else
-            reply(true);
+            answer([reply] { reply(true); });
     }
 
     void invalidate() override { ++m_log.invalidations; }
@@ -76,5 +88,13 @@ public:
     }
 
 private:
+    void answer(std::function<void()> reply)
+    {
+        if (m_log.deferAnswers)
+            m_log.heldAnswers.append(std::move(reply));
+        else
+            reply();
+    }
+
     HelperCalls &m_log;
 };

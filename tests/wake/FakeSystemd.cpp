@@ -119,14 +119,24 @@ private:
                                                       : QStringLiteral("disabled"));
             return message.createReply(); // the list of changes is not used
         }
-        if (method == QLatin1String("StartUnit") || method == QLatin1String("StartTransientUnit")) {
-            if (method == QLatin1String("StartTransientUnit") && m_owner.m_active.contains(first))
+        if (method == QLatin1String("StartTransientUnit")) {
+            if (m_owner.m_loaded.contains(first))
                 return message.createErrorReply(QStringLiteral("org.freedesktop.systemd1.UnitExists"),
                                                 QStringLiteral("Unit %1 was already loaded.").arg(first));
+            m_owner.m_loaded.insert(first);
+            m_owner.m_active.insert(first);
+            return message.createReply(QVariant::fromValue(jobPath()));
+        }
+        if (method == QLatin1String("StartUnit")) {
+            if (!m_owner.m_loaded.contains(first) && !m_owner.m_unitFiles.contains(first))
+                return message.createErrorReply(QStringLiteral("org.freedesktop.systemd1.NoSuchUnit"),
+                                                QStringLiteral("Unit %1 not found.").arg(first));
+            m_owner.m_loaded.insert(first);
             m_owner.m_active.insert(first);
             return message.createReply(QVariant::fromValue(jobPath()));
         }
         if (method == QLatin1String("StopUnit")) {
+            // A stopped unit stays loaded until it is collected.
             if (!m_owner.m_active.remove(first))
                 return message.createErrorReply(QStringLiteral("org.freedesktop.systemd1.NoSuchUnit"),
                                                 QStringLiteral("Unit %1 not loaded.").arg(first));
@@ -172,6 +182,12 @@ bool FakeSystemd::isActive(const QString &unit) const
 {
     QMutexLocker locker(&m_mutex);
     return m_active.contains(unit);
+}
+
+void FakeSystemd::collectStoppedUnits()
+{
+    QMutexLocker locker(&m_mutex);
+    m_loaded.intersect(m_active);
 }
 
 void FakeSystemd::failNext(const QString &method, const QString &errorName, const QString &message)

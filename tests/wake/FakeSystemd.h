@@ -11,7 +11,8 @@
 // A stand-in for systemd's manager object (org.freedesktop.systemd1 at
 // /org/freedesktop/systemd1) on a given bus. It answers GetUnitFileState,
 // EnableUnitFiles, DisableUnitFiles, StartUnit, StopUnit and
-// StartTransientUnit from a small model of unit files and loaded units, and
+// StartTransientUnit from a small model of unit files and loaded and active
+// units (a stopped unit stays loaded until collected), and
 // records every call with its arguments written out as text. It serves
 // from a thread of its own, so that the test's thread may block on a call.
 class FakeSystemd
@@ -33,6 +34,8 @@ public:
     // a state has no unit file.
     void setUnitFileState(const QString &unit, const QString &state);
     bool isActive(const QString &unit) const;
+    // Unloads the stopped units, as systemd does some time after the stop.
+    void collectStoppedUnits();
     // The next call of the method fails with this D-Bus error.
     void failNext(const QString &method, const QString &errorName, const QString &message);
 
@@ -45,6 +48,7 @@ private:
 
     mutable QMutex m_mutex;
     QHash<QString, QString> m_unitFiles;
+    QSet<QString> m_loaded;
     QSet<QString> m_active;
     QHash<QString, QPair<QString, QString>> m_failures;
     QList<Call> m_calls;

@@ -115,3 +115,22 @@ TEST_F(SystemdHelperRegistrationTest, RefusedDisablingLeavesTheHelperRunning)
 }
 
 } // namespace
+
+TEST(SystemdHelperRegistrationWithoutBus, RequestsFailAtOnce)
+{
+    const QString name = QStringLiteral("no-bus");
+    SystemdHelperRegistration registration(
+        QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), name));
+    EXPECT_EQ(registration.status(), Status::NotFound);
+    for (const bool registering : {true, false}) {
+        std::optional<std::optional<QString>> answer;
+        const auto completion = [&](const std::optional<QString> &failure) { answer = failure; };
+        if (registering)
+            registration.registerService(completion);
+        else
+            registration.unregisterService(completion);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return answer.has_value(); }, std::chrono::milliseconds(2000)));
+        EXPECT_TRUE(answer->has_value()) << "a failure, with its text";
+    }
+    QDBusConnection::disconnectFromBus(name);
+}

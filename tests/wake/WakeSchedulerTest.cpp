@@ -17,6 +17,7 @@ using Status = HelperRegistration::Status;
 // 2030-01-01 00:00:00 UTC, the fixed "now" of these tests.
 constexpr qint64 kNow = 1893456000;
 constexpr qint64 kDay = 86400;
+const QString kBoot = QStringLiteral("boot-1");
 
 QSet<qint64> msecs(std::initializer_list<qint64> seconds)
 {
@@ -54,11 +55,17 @@ protected:
             return connection;
         };
         environment.now = [this] { return clock; };
+        environment.bootID = [this] { return boot; };
+        environment.timing = timing;
         scheduler = std::make_unique<WakeScheduler>(std::move(environment));
         return *scheduler;
     }
 
+    void store(const QSet<qint64> &wakes) { ScheduledWakesSetting::write(wakes, kBoot); }
+
     QDateTime clock = QDateTime::fromSecsSinceEpoch(kNow, Qt::UTC);
+    QString boot = kBoot;
+    WakeScheduler::Timing timing;
     std::shared_ptr<FakeRegistration> registration = std::make_shared<FakeRegistration>();
     HelperCalls helper;
     bool helperAvailable = true;
@@ -70,7 +77,7 @@ TEST_F(WakeSchedulerTest, WakesLieOneMinuteBeforeEachStartRoundedAndMoreThanThir
 {
     registration->state = Status::Enabled;
     // Stored wakes that have passed are dropped without being cancelled.
-    ScheduledWakesSetting::write(msecs({kNow - 5, kNow}));
+    store(msecs({kNow - 5, kNow}));
     WakeScheduler &wakes = makeScheduler();
 
     wakes.sync({at(90)}); // its wake would lie exactly 30 s ahead
@@ -85,7 +92,7 @@ TEST_F(WakeSchedulerTest, WakesLieOneMinuteBeforeEachStartRoundedAndMoreThanThir
 
 TEST_F(WakeSchedulerTest, OffLeavesTheStoredListAloneUnlessNothingIsScheduled)
 {
-    ScheduledWakesSetting::write(msecs({kNow - 100, kNow + 500}));
+    store(msecs({kNow - 100, kNow + 500}));
     for (const Status state : {Status::NotRegistered, Status::RequiresApproval, Status::NotFound}) {
         registration->state = state;
         makeScheduler().sync({at(1000)});
@@ -99,56 +106,131 @@ TEST_F(WakeSchedulerTest, OffLeavesTheStoredListAloneUnlessNothingIsScheduled)
     EXPECT_TRUE(QSettings().contains(QLatin1String(ScheduledWakesSetting::kKey)));
 }
 
-TEST_F(WakeSchedulerTest, TurningOffCancelsFutureWakesThenStoresEmptyThenUnregisters)
+TEST_F(WakeSchedulerTest, TurningOffCancelsFutureWakesAndUnregistersOnceTheHelperHasAnswered)
 {
     registration->state = Status::Enabled;
-    ScheduledWakesSetting::write(msecs({kNow - 10, kNow + 100, kNow + 200, kNow + 300}));
+    store(msecs({kNow - 10, kNow + 100, kNow + 200, kNow + 300}));
     WakeScheduler &wakes = makeScheduler();
     wakes.sync({at(160), at(260), at(360)}); // the same wakes: nothing to send
     ASSERT_TRUE(helper.calls.isEmpty());
     wakes.sync({at(160), at(260), at(360), at(460)});
     ASSERT_EQ(helper.calls.size(), 1);
 
-    QList<HelperCalls::Call> callsAtUnregister;
     QSet<qint64> storedAtUnregister{-1};
     int invalidationsAtUnregister = -1;
     registration->onUnregister = [&] {
-        callsAtUnregister = helper.calls;
         storedAtUnregister = ScheduledWakesSetting::read();
         invalidationsAtUnregister = helper.invalidations;
     };
     int notifications = 0;
     QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
 
+    helper.deferAnswers = true;
     wakes.turnOff();
-
     const QList<qint64> cancelled{kNow + 100, kNow + 200, kNow + 300, kNow + 400};
     EXPECT_EQ(helper.seconds(QStringLiteral("cancel")), cancelled);
-    EXPECT_EQ(callsAtUnregister, helper.calls);
+    EXPECT_TRUE(wakes.isChanging());
+    EXPECT_EQ(registration->unregisterRequests, 0) << "the cancels have not been answered yet";
+    EXPECT_EQ(helper.invalidations, 0) << "the connection still waits for the answers";
+    wakes.sync({at(160), at(600)});
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), QList<qint64>{kNow + 400}) << "nothing new is armed";
+
+    helper.answerAll();
     EXPECT_TRUE(storedAtUnregister.isEmpty());
     EXPECT_EQ(invalidationsAtUnregister, 1);
     EXPECT_EQ(registration->unregisterRequests, 1);
     EXPECT_EQ(notifications, 1);
+    EXPECT_FALSE(wakes.isChanging());
     EXPECT_FALSE(wakes.isOn());
 }
 
-TEST_F(WakeSchedulerTest, RefusedWakeIsLoggedOnceAndNotAskedForAgain)
+TEST_F(WakeSchedulerTest, EveryWaitOfTurningOnOrOffEnds)
 {
+    timing.cancelAnswerWait = std::chrono::milliseconds(20);
+    timing.systemAnswerWait = std::chrono::milliseconds(40);
     registration->state = Status::Enabled;
-    helper.accepts = [](qint64 seconds) { return seconds < kNow + 30 * kDay; };
+    store(msecs({kNow + 100}));
+    WakeScheduler &wakes = makeScheduler();
+    int notifications = 0;
+    QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
+
+    // A helper that never answers its cancel holds the unregistering back
+    // only for a while.
+    helper.deferAnswers = true;
+    wakes.turnOff();
+    ASSERT_EQ(helper.seconds(QStringLiteral("cancel")), QList<qint64>{kNow + 100});
+    EXPECT_TRUE(testsupport::waitUntil([&] { return registration->unregisterRequests == 1; }));
+    EXPECT_EQ(notifications, 1);
+
+    // A system that never answers the registration ends in the failure.
+    registration->deferAnswers = true;
+    wakes.turnOn();
+    EXPECT_TRUE(wakes.isChanging());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !wakes.isChanging(); }));
+    EXPECT_EQ(wakes.lastError(), QStringLiteral("The system did not answer in time."));
+    EXPECT_EQ(notifications, 2);
+    // Its late answer changes nothing more.
+    registration->answerPending();
+    EXPECT_EQ(notifications, 2);
+    EXPECT_EQ(wakes.lastError(), QStringLiteral("The system did not answer in time."));
+}
+
+TEST_F(WakeSchedulerTest, OnlyArmedWakesAreStoredAndThoseOutOfReachAreAskedForOnceInReach)
+{
+    timing.mostWakes = 3;
+    timing.recheckPeriod = std::chrono::milliseconds(10);
+    registration->state = Status::Enabled;
+    helper.accepts = [](qint64 seconds) { return seconds != kNow + 7140; };
     WakeScheduler &wakes = makeScheduler();
     LogCapture log;
 
-    wakes.sync({at(40 * kDay + 60), at(3600)});
-    wakes.sync({at(40 * kDay + 60), at(3600)});
-
-    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), (QList<qint64>{kNow + 3540, kNow + 40 * kDay}));
+    // 40 days ahead is beyond what the helper takes.
+    const QList<QDateTime> starts{at(40 * kDay + 60), at(3600), at(7200)};
+    wakes.sync(starts);
+    wakes.sync(starts);
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), (QList<qint64>{kNow + 3540, kNow + 7140}));
     EXPECT_EQ(log.all(),
-              QStringList{QStringLiteral("[TivoluxRecorder] helper refused wake at 2030-02-10 00:00:00 +0000")});
-    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 3540, kNow + 40 * kDay}));
+              QStringList{QStringLiteral("[TivoluxRecorder] helper refused wake at 2030-01-01 01:59:00 +0000")});
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 3540})) << "the refused wake is not held";
+
+    // The refused wake is asked for again at the next recheck.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return helper.calls.size() >= 3; }));
+    EXPECT_EQ(helper.calls.at(2), (HelperCalls::Call{QStringLiteral("schedule"), kNow + 7140}));
+
+    // Eleven days later the far wake is within reach, and is asked for
+    // without any change of the recordings.
+    clock = clock.addDays(11);
+    const HelperCalls::Call far{QStringLiteral("schedule"), kNow + 40 * kDay};
+    ASSERT_TRUE(testsupport::waitUntil([&] { return helper.calls.contains(far); }));
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 40 * kDay}));
+
+    // Of many recordings only the nearest few are held.
+    helper.calls.clear();
+    const qint64 later = kNow + 11 * kDay;
+    wakes.sync({at(11 * kDay + 3600), at(11 * kDay + 7200), at(11 * kDay + 10800), at(11 * kDay + 14400),
+                at(40 * kDay + 60)});
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), (QList<qint64>{later + 3540, later + 7140, later + 10740}));
+    EXPECT_EQ(helper.seconds(QStringLiteral("cancel")), QList<qint64>{kNow + 40 * kDay});
 }
 
-TEST_F(WakeSchedulerTest, UnreachableHelperIsLoggedPerMessageAndReconnectedAfterInvalidation)
+TEST_F(WakeSchedulerTest, AfterARebootEveryWakeIsAskedForAgain)
+{
+    registration->state = Status::Enabled;
+    store(msecs({kNow + 540, kNow + 1140}));
+    boot = QStringLiteral("boot-2");
+    WakeScheduler &wakes = makeScheduler();
+
+    wakes.sync({at(600), at(1200)});
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), (QList<qint64>{kNow + 540, kNow + 1140}));
+    EXPECT_TRUE(helper.seconds(QStringLiteral("cancel")).isEmpty()) << "wakes of the last boot are gone";
+    EXPECT_EQ(ScheduledWakesSetting::boot(), QStringLiteral("boot-2"));
+
+    // Within the same boot nothing is sent twice.
+    makeScheduler().sync({at(600), at(1200)});
+    EXPECT_EQ(helper.calls.size(), 2);
+}
+
+TEST_F(WakeSchedulerTest, UnreachableHelperIsLoggedPerMessageAndAskedAgainAfterInvalidation)
 {
     registration->state = Status::Enabled;
     helper.unreachable = true;
@@ -157,24 +239,23 @@ TEST_F(WakeSchedulerTest, UnreachableHelperIsLoggedPerMessageAndReconnectedAfter
 
     wakes.sync({at(600), at(1200)});
     EXPECT_EQ(log.all(), QStringList(2, QStringLiteral("[TivoluxRecorder] wake helper unavailable: no helper here")));
-    // What was asked for is stored: the failed wakes are not sent again.
-    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 540, kNow + 1140}));
-    wakes.sync({at(600), at(1200)});
-    EXPECT_EQ(helper.calls.size(), 2);
+    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty()) << "no wake was armed";
 
     ASSERT_TRUE(lastConnection);
     lastConnection->breakDown();
     testsupport::spin(std::chrono::milliseconds(20));
     helper.unreachable = false;
-    wakes.sync({at(600), at(1200), at(1800)});
+    wakes.sync({at(600), at(1200)});
     EXPECT_EQ(helper.connectionsMade, 2);
-    EXPECT_EQ(helper.calls.last(), (HelperCalls::Call{QStringLiteral("schedule"), kNow + 1740}));
+    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")),
+              (QList<qint64>{kNow + 540, kNow + 540, kNow + 1140, kNow + 1140}));
+    EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 540, kNow + 1140}));
 }
 
 TEST_F(WakeSchedulerTest, WithoutAConnectionTheStoredListEmptiesSoEveryWakeIsAskedForAgain)
 {
     registration->state = Status::Enabled;
-    ScheduledWakesSetting::write(msecs({kNow + 540}));
+    store(msecs({kNow + 540}));
     helperAvailable = false;
     WakeScheduler &wakes = makeScheduler();
 

@@ -1,0 +1,116 @@
+#include "FakeLogind.h"
+#include "LogindSleepInhibitor.h"
+#include "LogindWakeNotifier.h"
+#include "PrivateBus.h"
+#include "TestSupport.h"
+
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using State = SleepActivity::State;
+
+// The sleep hold and the wake notice against a stand-in logind on a bus of
+// the test's own.
+class LogindTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (bus.address().isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not available";
+        logind = std::make_unique<FakeLogind>(bus.address());
+        ASSERT_TRUE(logind->isServing());
+    }
+    void TearDown() override
+    {
+        logind.reset();
+        QDBusConnection::disconnectFromBus(kClient);
+    }
+
+    QDBusConnection client() const { return QDBusConnection::connectToBus(bus.address(), kClient); }
+
+    // Begins a hold; counts how often it settled, and whether within begin().
+    std::unique_ptr<SleepActivity> begin(LogindSleepInhibitor &inhibitor)
+    {
+        inBegin = true;
+        auto activity = inhibitor.begin(QStringLiteral("Recording"), [this] {
+            settledInBegin = settledInBegin || inBegin;
+            ++settled;
+        });
+        inBegin = false;
+        return activity;
+    }
+
+    const QString kClient = QStringLiteral("logind-client");
+    PrivateBus bus;
+    std::unique_ptr<FakeLogind> logind;
+    int settled = 0;
+    bool inBegin = false;
+    bool settledInBegin = false;
+};
+
+TEST_F(LogindTest, AGrantedLockIsHeldUntilTheActivityEnds)
+{
+    LogindSleepInhibitor inhibitor(client());
+    auto activity = begin(inhibitor);
+    EXPECT_EQ(activity->state(), State::Pending);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return settled == 1; }));
+    EXPECT_EQ(activity->state(), State::Held);
+    EXPECT_TRUE(logind->lockHeld());
+    activity.reset();
+    EXPECT_FALSE(logind->lockHeld());
+}
+
+TEST_F(LogindTest, ARefusalOrSilenceFailsWithoutHoldingTheCallerUp)
+{
+    logind->answerWith(FakeLogind::Answer::Refuse);
+    LogindSleepInhibitor inhibitor(client(), 300ms);
+    auto refused = begin(inhibitor);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return settled == 1; }));
+    EXPECT_EQ(refused->state(), State::Failed);
+    EXPECT_EQ(refused->failure(), QStringLiteral("Permission denied"));
+
+    // A logind that never answers: begin() returns at once, the hold fails
+    // once the wait is over.
+    logind->answerWith(FakeLogind::Answer::Silence);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    auto silent = begin(inhibitor);
+    EXPECT_LT(elapsed.elapsed(), 200);
+    EXPECT_EQ(silent->state(), State::Pending);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return settled == 2; }));
+    EXPECT_EQ(silent->state(), State::Failed);
+    EXPECT_FALSE(silent->failure().isEmpty());
+    EXPECT_EQ(logind->inhibitCalls(), 2);
+    EXPECT_FALSE(settledInBegin);
+}
+
+TEST_F(LogindTest, WithoutABusTheHoldFailsSoonAfterBegin)
+{
+    const QString name = QStringLiteral("logind-no-bus");
+    LogindSleepInhibitor inhibitor(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), name));
+    auto activity = begin(inhibitor);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return settled == 1; }, 1s));
+    EXPECT_EQ(activity->state(), State::Failed);
+    EXPECT_FALSE(settledInBegin);
+    QDBusConnection::disconnectFromBus(name);
+}
+
+TEST_F(LogindTest, OnlyTheEndOfASleepIsAWake)
+{
+    LogindWakeNotifier notifier(client());
+    QSignalSpy woke(&notifier, &SystemWakeNotifier::didWakeFromSleep);
+    testsupport::spin(100ms); // the match rule reaches the bus
+    logind->sendPrepareForSleep(true);
+    logind->sendPrepareForSleep(false);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return woke.count() >= 1; }));
+    testsupport::spin(50ms);
+    EXPECT_EQ(woke.count(), 1);
+}
+
+} // namespace
