@@ -23,6 +23,12 @@ inline QString refusal(int status)
     return QStringLiteral("The provider refused the stream (HTTP %1).").arg(status);
 }
 
+// A success answer whose body is a web page or a message, not video.
+inline QString pageInsteadOfStream()
+{
+    return QStringLiteral("The provider answered with a page instead of a stream.");
+}
+
 inline QString streamGone()
 {
     return QStringLiteral("The stream stopped and did not come back.");

@@ -4,6 +4,7 @@
 #include "HLSCapture.h"
 #include "RecorderError.h"
 #include "RecorderMessages.h"
+#include "StreamContentType.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -163,12 +164,33 @@ void StreamRecorderWorker::responseReceived(QNetworkReply *reply)
     const int status = statusAttribute.toInt();
     if (isFollowedRedirect(status, *reply))
         return; // the client goes on to the new address, or fails the task itself
-    if (status >= 200 && status <= 299) {
-        m_providerFull = false;
+    if (status < 200 || status > 299) {
+        refuse(RecorderMessages::refusal(status), status == RecorderMessages::kProviderFullStatus);
         return;
     }
-    m_providerFull = status == RecorderMessages::kProviderFullStatus;
-    m_lastError = RecorderMessages::refusal(status);
+    switch (streamContentOf(reply->rawHeader(QByteArrayLiteral("Content-Type")))) {
+    case StreamContent::Stream:
+        m_providerFull = false;
+        return;
+    case StreamContent::Page:
+        // An error page sent with a success status must not end up in the
+        // file, nor let the recording end as if it had been recorded.
+        refuse(RecorderMessages::pageInsteadOfStream(), false);
+        return;
+    case StreamContent::Playlist:
+        // The address is a playlist after all: the same address is captured
+        // as HLS from now on, with the failure count kept.
+        m_providerFull = false;
+        releaseClient();
+        startHLS();
+        return;
+    }
+}
+
+void StreamRecorderWorker::refuse(const QString &message, bool providerFull)
+{
+    m_providerFull = providerFull;
+    m_lastError = message;
     cancelDataTask();
     attemptEnded({});
 }

@@ -66,6 +66,8 @@ private:
     void responseReceived(QNetworkReply *reply);
     void dataReceived(QNetworkReply *reply);
     void taskCompleted(QNetworkReply *reply);
+    // The provider refused the attempt: the message replaces the kept one.
+    void refuse(const QString &message, bool providerFull);
     // One attempt of the direct path is over: reconnect, or end the capture.
     void attemptEnded(const QString &error);
     void redirected(QNetworkReply *reply, const QUrl &target);
