@@ -68,6 +68,12 @@ inline QString sizeText(qint64 bytes)
     return QStringLiteral("%1 bytes").arg(bytes);
 }
 
+// A response head that does not end within the size that is read of it.
+inline QString headTooLong(qint64 limit)
+{
+    return QStringLiteral("The provider sent a response head longer than %1.").arg(sizeText(limit));
+}
+
 inline QString oversizedSegment(qint64 limit)
 {
     return QStringLiteral("The provider sent an HLS segment larger than %1, which was not recorded.")

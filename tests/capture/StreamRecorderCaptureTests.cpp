@@ -143,3 +143,21 @@ TEST_F(StreamRecorderCapture, APlaylistSentAsTheStreamIsCapturedAsHLS)
         EXPECT_EQ(readFile(probe->recorder().filePath()), expected);
     }
 }
+
+TEST_F(StreamRecorderCapture, ATrickleIsInTheFileSoonAfterEachWrite)
+{
+    // Far less than a batch per write, and a pause after each one: every
+    // write must still reach the file soon after it was sent.
+    provider.serve(QStringLiteral("/trickle.ts"), Answer::slowStream(1000, 400ms));
+    auto probe = record(QStringLiteral("/trickle.ts"));
+    ASSERT_TRUE(waitUntil([&] { return provider.requestCount(QStringLiteral("/trickle.ts")) == 1; }));
+    const auto requestedAt = provider.requests()[0].receivedAt;
+    for (qint64 writes = 1; writes <= 3; ++writes) {
+        ASSERT_TRUE(waitUntil([&] { return fileSize(filePath()) >= writes * 1000; }, 3s));
+        const auto sentAt = requestedAt + (writes - 1) * 400ms;
+        EXPECT_LT(std::chrono::steady_clock::now() - sentAt, 250ms) << "write " << writes;
+    }
+    probe->recorder().stop();
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(readFile(filePath()), FakeProvider::content(0, probe->finishes[0].bytes));
+}
