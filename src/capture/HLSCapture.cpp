@@ -4,7 +4,6 @@
 #include "RecorderMessages.h"
 #include "StreamRecorderWorker.h"
 
-#include <QNetworkAccessManager>
 #include <QTimer>
 #include <utility>
 
@@ -17,13 +16,13 @@ constexpr int kLongestMasterChain = 4;
 
 } // namespace
 
-HLSCapture::HLSCapture(StreamRecorderWorker &recorder, const QUrl &sourceURL, const QString &userAgent,
-                       const StreamRecorderTiming &timing, QObject *parent)
+HLSCapture::HLSCapture(StreamRecorderWorker &recorder, CaptureSession &client, const QUrl &sourceURL,
+                       const QString &userAgent, const StreamRecorderTiming &timing, QObject *parent)
     : QObject(parent),
       m_recorder(recorder),
       m_userAgent(userAgent),
       m_timing(timing),
-      m_client(new QNetworkAccessManager(this)),
+      m_client(client),
       m_wait(new QTimer(this)),
       m_playlistURL(sourceURL)
 {
@@ -176,7 +175,7 @@ void HLSCapture::fetch(HLSFetch::Kind kind, const QUrl &url, const std::optional
     // One request at a time: the next is made only from the answer of this
     // one, or after a wait.
     m_fetch = new HLSFetch(
-        *m_client, kind, url, range, m_userAgent, m_timing,
+        m_client, kind, url, range, m_userAgent, m_timing,
         [this, handler](const Result &result) {
             if (m_cancelled)
                 return;

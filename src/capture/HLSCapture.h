@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <chrono>
 
-class QNetworkAccessManager;
+class CaptureSession;
 class QTimer;
 class StreamRecorderWorker;
 
@@ -25,15 +25,15 @@ class StreamRecorderWorker;
 // Runs on the recorder's thread as a chain of requests and timers and never
 // blocks it; the recorder's state is reached only through the worker
 // (isFinished, append, finish, handleHLSError). Requests run one at a time
-// through a client of its own, so they never queue behind another
+// through the recorder's own client, so they never queue behind another
 // recording's.
 class HLSCapture : public QObject
 {
     Q_OBJECT
 
 public:
-    HLSCapture(StreamRecorderWorker &recorder, const QUrl &sourceURL, const QString &userAgent,
-               const StreamRecorderTiming &timing, QObject *parent = nullptr);
+    HLSCapture(StreamRecorderWorker &recorder, CaptureSession &client, const QUrl &sourceURL,
+               const QString &userAgent, const StreamRecorderTiming &timing, QObject *parent = nullptr);
     ~HLSCapture() override;
 
     void start();
@@ -61,7 +61,7 @@ private:
     StreamRecorderWorker &m_recorder;
     const QString m_userAgent;
     const StreamRecorderTiming m_timing;
-    QNetworkAccessManager *m_client = nullptr;
+    CaptureSession &m_client;
     QTimer *m_wait = nullptr;
     HLSFetch *m_fetch = nullptr;
     bool m_cancelled = false;

@@ -1,19 +1,18 @@
 #pragma once
 
+#include "CaptureTransfer.h"
 #include "RecorderError.h"
 #include "SegmentByteRange.h"
 #include "StreamRecorderTiming.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <functional>
 #include <optional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class CaptureSession;
 
 // One GET of the HLS loop, a playlist or a segment, received whole before it
 // is handed over. Never blocks: the answer comes later, on this thread,
@@ -43,30 +42,29 @@ public:
 
     using Done = std::function<void(const Result &result)>;
 
-    HLSFetch(QNetworkAccessManager &client, Kind kind, const QUrl &url, const std::optional<SegmentByteRange> &range,
+    HLSFetch(CaptureSession &session, Kind kind, const QUrl &url, const std::optional<SegmentByteRange> &range,
              const QString &userAgent, const StreamRecorderTiming &timing, Done done, QObject *parent = nullptr);
     ~HLSFetch() override;
 
 private:
-    void redirected(const QUrl &target);
-    void headReceived();
-    void bodyReceived();
-    void completed();
+    void headReceived(const CaptureTransfer::Head &head);
+    void bodyReceived(const char *data, qsizetype size);
+    void completed(const QString &error);
     // Keeps the part of the incoming data that belongs to the body.
-    void keep(const QByteArray &data);
+    void keep(const char *data, qsizetype size);
     bool rangeComplete() const { return m_range && m_body.size() == m_range->length; }
     void fail(const RecorderError &refusal);
     void fail(const QString &error);
     void deliver(const Result &result);
-    void dropReply();
+    void dropTransfer();
 
     const Kind m_kind;
     const std::optional<SegmentByteRange> m_range;
     const qint64 m_maximumSize;
     Done m_done;
-    // Guarded: the client deletes its replies when it goes, which may be
-    // before this fetch does.
-    QPointer<QNetworkReply> m_reply;
+    CaptureSession &m_session;
+    // The request while it runs.
+    CaptureTransfer *m_transfer = nullptr;
     // A range was asked for and the answer carries the whole resource.
     bool m_wholeResource = false;
     // Bytes of the whole resource that went by so far.

@@ -23,6 +23,12 @@ inline QString refusal(int status)
     return QStringLiteral("The provider refused the stream (HTTP %1).").arg(status);
 }
 
+// A success answer whose body is a web page or a message, not video.
+inline QString pageInsteadOfStream()
+{
+    return QStringLiteral("The provider answered with a page instead of a stream.");
+}
+
 inline QString streamGone()
 {
     return QStringLiteral("The stream stopped and did not come back.");
@@ -60,6 +66,12 @@ inline QString sizeText(qint64 bytes)
     if (bytes >= mebibyte && bytes % mebibyte == 0)
         return QStringLiteral("%1 MiB").arg(bytes / mebibyte);
     return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+// A response head that does not end within the size that is read of it.
+inline QString headTooLong(qint64 limit)
+{
+    return QStringLiteral("The provider sent a response head longer than %1.").arg(sizeText(limit));
 }
 
 inline QString oversizedSegment(qint64 limit)

@@ -1,25 +1,19 @@
 #include "StreamRecorderWorker.h"
 
 #include "CaptureRequest.h"
+#include "CaptureSession.h"
 #include "HLSCapture.h"
 #include "RecorderError.h"
 #include "RecorderMessages.h"
+#include "StreamContentType.h"
 
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
 
 namespace {
-
-// How much response data the HTTP client may hold before it stops reading
-// from the socket until this thread has written what it has. Bounds memory
-// when the disk is slower than the network.
-constexpr qint64 kReadBufferSize = 1024 * 1024;
 
 // The end timer is re-armed in steps of at most this much, which keeps far
 // end dates within what a timer interval can hold.
@@ -35,10 +29,11 @@ StreamRecorderWorker::StreamRecorderWorker(const QUrl &sourceURL, const QDateTim
 
 StreamRecorderWorker::~StreamRecorderWorker()
 {
-    // The loop is ended before the members it calls into go away.
-    if (m_hlsTask)
-        m_hlsTask->cancel();
-    releaseClient();
+    // The loop goes before the client it runs its requests on; the
+    // client's own end drops every transfer without an event.
+    delete std::exchange(m_hlsTask, nullptr);
+    m_dataTask = nullptr;
+    m_session.reset();
 }
 
 void StreamRecorderWorker::begin(std::unique_ptr<QFile> handle)
@@ -51,6 +46,7 @@ void StreamRecorderWorker::begin(std::unique_ptr<QFile> handle)
         finish(Outcome::failed(RecorderMessages::unsupportedAddress()));
         return;
     }
+    m_session = std::make_unique<CaptureSession>();
     m_endTimer = new QTimer(this);
     m_endTimer->setSingleShot(true);
     m_endTimer->setTimerType(Qt::PreciseTimer);
@@ -97,26 +93,19 @@ void StreamRecorderWorker::startDataTask()
 {
     if (m_isFinished)
         return;
-    if (!m_session) {
-        // One client per recorder: its own connections (so recordings from
-        // the same host never queue behind each other), and cookies that
-        // live only as long as this recorder.
-        m_session = new QNetworkAccessManager(this);
-        m_session->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
-    }
-    QNetworkReply *reply = m_session->get(captureRequest(m_sourceURL, m_userAgent, m_timing.requestTimeout));
-    reply->setReadBufferSize(kReadBufferSize);
-    m_dataTask = reply;
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { responseReceived(reply); });
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { dataReceived(reply); });
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { taskCompleted(reply); });
-    connect(reply, &QNetworkReply::redirected, this,
-            [this, reply](const QUrl &target) { redirected(reply, target); });
+    // A live stream is read in batches: the socket wakes this thread once a
+    // batch has gathered, or soon after data stops coming in.
+    const CaptureTransfer::Request request{m_sourceURL, headerSafeUserAgent(m_userAgent), m_timing.requestTimeout,
+                                           std::nullopt, true};
+    m_dataTask = m_session->get(
+        request, {[this](const CaptureTransfer::Head &head) { responseReceived(head.status, head.contentType); },
+                  [this](const char *data, qsizetype size) { dataReceived(data, size); },
+                  [this](const QString &error) { taskCompleted(error); }});
 }
 
 void StreamRecorderWorker::startHLS()
 {
-    m_hlsTask = new HLSCapture(*this, m_sourceURL, m_userAgent, m_timing, this);
+    m_hlsTask = new HLSCapture(*this, *m_session, m_sourceURL, m_userAgent, m_timing, this);
     m_hlsTask->start();
 }
 
@@ -144,60 +133,59 @@ bool StreamRecorderWorker::countHLSFailure()
     return true;
 }
 
-void StreamRecorderWorker::redirected(QNetworkReply *reply, const QUrl &target)
+void StreamRecorderWorker::responseReceived(int status, const QByteArray &contentType)
 {
-    // Follow the provider wherever it sends the stream, as long as it stays
-    // on http or https (a downgrade from https included).
-    if (isFetchableAddress(target)) {
-        emit reply->redirectAllowed();
+    if (m_isFinished)
+        return;
+    if (status < 200 || status > 299) {
+        refuse(RecorderMessages::refusal(status), status == RecorderMessages::kProviderFullStatus);
         return;
     }
-    cancelDataTask();
-    attemptEnded(RecorderMessages::unsupportedAddress());
-}
-
-void StreamRecorderWorker::responseReceived(QNetworkReply *reply)
-{
-    if (reply != m_dataTask || m_isFinished)
-        return;
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!statusAttribute.isValid()) {
-        m_providerFull = false; // not an HTTP answer: take the body as it comes
-        return;
-    }
-    const int status = statusAttribute.toInt();
-    if (isFollowedRedirect(status, *reply))
-        return; // the client goes on to the new address, or fails the task itself
-    if (status >= 200 && status <= 299) {
+    switch (streamContentOf(contentType)) {
+    case StreamContent::Stream:
         m_providerFull = false;
         return;
+    case StreamContent::Page:
+        // An error page sent with a success status must not end up in the
+        // file, nor let the recording end as if it had been recorded.
+        refuse(RecorderMessages::pageInsteadOfStream(), false);
+        return;
+    case StreamContent::Playlist:
+        // The address is a playlist after all: the same address is captured
+        // as HLS from now on, with the failure count kept.
+        m_providerFull = false;
+        cancelDataTask();
+        startHLS();
+        return;
     }
-    m_providerFull = status == RecorderMessages::kProviderFullStatus;
-    m_lastError = RecorderMessages::refusal(status);
+}
+
+void StreamRecorderWorker::refuse(const QString &message, bool providerFull)
+{
+    m_providerFull = providerFull;
+    m_lastError = message;
     cancelDataTask();
     attemptEnded({});
 }
 
-void StreamRecorderWorker::dataReceived(QNetworkReply *reply)
+void StreamRecorderWorker::dataReceived(const char *data, qsizetype size)
 {
-    const QByteArray chunk = reply->readAll();
-    if (reply != m_dataTask || m_isFinished)
-        return;
-    append(chunk);
+    if (!m_isFinished)
+        append(data, size);
 }
 
-void StreamRecorderWorker::append(const QByteArray &chunk)
+void StreamRecorderWorker::append(const char *data, qsizetype size)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (!m_handle || chunk.isEmpty())
+    if (!m_handle || size == 0)
         return;
     // A write that runs into a full disk stores part of the chunk and
     // reports no error; writing the rest then fails with the reason. Every
     // byte that reached the file is counted, so the byte count always equals
     // the file's growth.
     qint64 written = 0;
-    while (written < chunk.size()) {
-        const qint64 stored = m_handle->write(chunk.constData() + written, chunk.size() - written);
+    while (written < size) {
+        const qint64 stored = m_handle->write(data + written, size - written);
         if (stored <= 0) {
             m_bytes += written;
             finish(Outcome::failed(RecorderMessages::writeFailure(m_handle->errorString())));
@@ -205,7 +193,7 @@ void StreamRecorderWorker::append(const QByteArray &chunk)
         }
         written += stored;
     }
-    m_bytes += chunk.size();
+    m_bytes += size;
     m_consecutiveFailures = 0;
     reportProgressIfDue();
 }
@@ -219,13 +207,10 @@ void StreamRecorderWorker::reportProgressIfDue()
     emit progressed(m_bytes);
 }
 
-void StreamRecorderWorker::taskCompleted(QNetworkReply *reply)
+void StreamRecorderWorker::taskCompleted(const QString &error)
 {
-    reply->deleteLater();
-    if (reply != m_dataTask)
-        return;
-    m_dataTask = nullptr;
-    attemptEnded(requestErrorDescription(*reply));
+    m_dataTask = nullptr; // it has ended
+    attemptEnded(error);
 }
 
 void StreamRecorderWorker::attemptEnded(const QString &error)
@@ -264,7 +249,7 @@ void StreamRecorderWorker::finish(Outcome outcome)
     m_isFinished = true;
     if (m_endTimer)
         m_endTimer->stop();
-    releaseClient();
+    cancelDataTask();
     if (m_hlsTask)
         m_hlsTask->cancel();
     if (m_handle) {
@@ -278,18 +263,6 @@ void StreamRecorderWorker::finish(Outcome outcome)
 
 void StreamRecorderWorker::cancelDataTask()
 {
-    if (!m_dataTask)
-        return;
-    // Deleting a reply cancels its transfer. It is cut loose first and
-    // deleted later, since this may run inside one of its own signals.
-    QNetworkReply *reply = std::exchange(m_dataTask, nullptr);
-    disconnect(reply, nullptr, this, nullptr);
-    reply->deleteLater();
-}
-
-void StreamRecorderWorker::releaseClient()
-{
-    cancelDataTask();
-    if (m_session)
-        std::exchange(m_session, nullptr)->deleteLater();
+    if (m_dataTask)
+        m_session->cancel(std::exchange(m_dataTask, nullptr));
 }

@@ -12,17 +12,17 @@
 #include <memory>
 #include <optional>
 
+class CaptureSession;
+class CaptureTransfer;
 class HLSCapture;
 class QFile;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QTimer;
 struct RecorderError;
 
 // The state of one capture. Lives on the recorder's own thread and is only
-// ever touched there: the HTTP client's signals, the end timer and the retry
-// delays all run on that thread, and the owning StreamRecorder reaches it
-// through queued calls only.
+// ever touched there: the HTTP client's events (woken by the socket on this
+// same thread), the end timer and the retry delays all run on that thread,
+// and the owning StreamRecorder reaches it through queued calls only.
 class StreamRecorderWorker : public QObject
 {
     Q_OBJECT
@@ -43,7 +43,8 @@ public:
     // the outcome. Later calls do nothing.
     void finish(Outcome outcome);
     // Writes one chunk at the end of the file and reports progress.
-    void append(const QByteArray &chunk);
+    void append(const QByteArray &chunk) { append(chunk.constData(), chunk.size()); }
+    void append(const char *data, qsizetype size);
     bool isFinished() const { return m_isFinished; }
 
     // The failure bookkeeping of the HLS loop; answers whether the loop must
@@ -64,17 +65,17 @@ private:
     void endTimerFired();
     void startDataTask();
     void startHLS();
-    void responseReceived(QNetworkReply *reply);
-    void dataReceived(QNetworkReply *reply);
-    void taskCompleted(QNetworkReply *reply);
+    void responseReceived(int status, const QByteArray &contentType);
+    void dataReceived(const char *data, qsizetype size);
+    void taskCompleted(const QString &error);
+    // The provider refused the attempt: the message replaces the kept one.
+    void refuse(const QString &message, bool providerFull);
     // One attempt of the direct path is over: reconnect, or end the capture.
     void attemptEnded(const QString &error);
-    void redirected(QNetworkReply *reply, const QUrl &target);
     void scheduleRetry(const std::function<void()> &retry);
     bool countHLSFailure();
     void reportProgressIfDue();
     void cancelDataTask();
-    void releaseClient();
 
     const QUrl m_sourceURL;
     QDateTime m_endDate;
@@ -83,8 +84,9 @@ private:
 
     std::unique_ptr<QFile> m_handle;
     qint64 m_bytes = 0;
-    QNetworkAccessManager *m_session = nullptr;
-    QNetworkReply *m_dataTask = nullptr;
+    // Created on this thread when the capture begins.
+    std::unique_ptr<CaptureSession> m_session;
+    CaptureTransfer *m_dataTask = nullptr;
     HLSCapture *m_hlsTask = nullptr;
     QTimer *m_endTimer = nullptr;
     bool m_isFinished = false;

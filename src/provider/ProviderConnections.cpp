@@ -214,11 +214,11 @@ void ProviderConnections::checkLimit(const Account &account, const QString &user
     if (!context || !done)
         return;
     const QUrl url = accountQueryURL(account);
-    const std::chrono::milliseconds timeout = m_timing.queryTimeout;
+    const Timing timing = m_timing;
     // The check is created as a child of context in context's thread, so its
     // answer arrives there and dies with context.
-    auto begin = [url, userAgent, recentStarts, timeout, context, done = std::move(done)] {
-        auto *check = new ProviderLimitCheck(url, userAgent, recentStarts, timeout, done, context);
+    auto begin = [url, userAgent, recentStarts, timing, context, done = std::move(done)] {
+        auto *check = new ProviderLimitCheck(url, userAgent, recentStarts, timing, done, context);
         check->start();
     };
     if (QThread::currentThread() == context->thread())

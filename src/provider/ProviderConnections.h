@@ -11,9 +11,13 @@
 class QJsonValue;
 class QObject;
 
-// How long the account query may stay without any data before it counts as
-// failed (and the recording goes ahead).
-inline constexpr std::chrono::milliseconds kProviderQueryTimeout{10000};
+// How long the whole account query may take, however the provider sends its
+// answer, before it counts as failed (and the recording goes ahead).
+inline constexpr std::chrono::milliseconds kProviderQueryDeadline{10000};
+// The largest answer the account query reads. A real answer is a few hundred
+// bytes; a provider that sends more is not answering the query, and holding
+// all of it would let it fill the memory.
+inline constexpr qint64 kLargestProviderAnswer = 64 * 1024;
 
 // Provider accounts behind stream addresses, and the advisory question whether
 // an account still has a free connection. Holds no state but its timing.
@@ -47,7 +51,8 @@ public:
 
     struct Timing
     {
-        std::chrono::milliseconds queryTimeout = kProviderQueryTimeout;
+        std::chrono::milliseconds queryDeadline = kProviderQueryDeadline;
+        qint64 maximumAnswerSize = kLargestProviderAnswer;
     };
 
     ProviderConnections();
@@ -79,8 +84,8 @@ public:
 
     // Asks the provider about the account and calls done once with the answer
     // on the thread of context; never when context is destroyed first. Every
-    // failure (no address, network error, timeout, unreadable answer) answers
-    // go ahead. Each check uses its own network client, so it never queues
+    // failure (no address, network error, deadline passed, answer too large,
+    // unreadable answer) answers go ahead. Each check uses its own network client, so it never queues
     // behind the requests of another check or of a recording. May be called
     // from any thread; context must then outlive the call itself.
     void checkLimit(const Account &account, const QString &userAgent, qint64 recentStarts, QObject *context,

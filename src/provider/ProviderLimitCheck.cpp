@@ -4,7 +4,6 @@
 #include <QNetworkRequest>
 #include <QTimer>
 #include <algorithm>
-#include <climits>
 #include <utility>
 
 namespace {
@@ -46,22 +45,32 @@ bool isCompleteServerAnswer(const QNetworkReply &reply)
 } // namespace
 
 ProviderLimitCheck::ProviderLimitCheck(const QUrl &url, const QString &userAgent, qint64 recentStarts,
-                                       std::chrono::milliseconds timeout, Done done, QObject *context)
+                                       const ProviderConnections::Timing &timing, Done done, QObject *context)
     : QObject(context),
       m_url(url),
       m_userAgent(userAgent),
       m_recentStarts(recentStarts),
-      m_timeout(timeout),
-      m_done(std::move(done))
+      m_timing(timing),
+      m_done(std::move(done)),
+      m_deadline(new QTimer(this))
 {
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &QTimer::timeout, this, [this] { finishWith(ProviderConnections::LimitAnswer::goAhead()); });
 }
 
 ProviderLimitCheck::~ProviderLimitCheck()
 {
-    // Destroyed with its context: the request ends without an answer.
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
+    dropReply();
+}
+
+void ProviderLimitCheck::dropReply()
+{
+    // The request ends without an answer; the reply may be inside one of its
+    // own signals, so it goes later.
+    if (QNetworkReply *reply = std::exchange(m_reply, nullptr)) {
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
     }
 }
 
@@ -73,17 +82,28 @@ void ProviderLimitCheck::start()
     }
     QNetworkRequest request(m_url);
     request.setRawHeader(QByteArrayLiteral("User-Agent"), headerSafe(m_userAgent));
-    // A transfer timeout of 0 would mean none at all.
-    request.setTransferTimeout(std::max(1, int(std::min<qint64>(m_timeout.count(), INT_MAX))));
+    m_deadline->start(m_timing.queryDeadline);
     m_reply = m_network.get(request);
+    // The client stops reading from the socket once it holds this much, so a
+    // provider that sends without end costs no more memory than the answer
+    // is allowed to be.
+    m_reply->setReadBufferSize(m_timing.maximumAnswerSize + 1);
+    connect(m_reply, &QNetworkReply::readyRead, this, &ProviderLimitCheck::bodyReceived);
     connect(m_reply, &QNetworkReply::finished, this, &ProviderLimitCheck::handleReply);
+}
+
+void ProviderLimitCheck::bodyReceived()
+{
+    // Nothing is read here: the body is taken whole once it is complete.
+    if (m_reply->bytesAvailable() > m_timing.maximumAnswerSize)
+        finishWith(ProviderConnections::LimitAnswer::goAhead());
 }
 
 void ProviderLimitCheck::handleReply()
 {
     QNetworkReply *reply = std::exchange(m_reply, nullptr);
     reply->deleteLater();
-    if (!isCompleteServerAnswer(*reply)) {
+    if (!isCompleteServerAnswer(*reply) || reply->bytesAvailable() > m_timing.maximumAnswerSize) {
         finishWith(ProviderConnections::LimitAnswer::goAhead());
         return;
     }
@@ -95,8 +115,11 @@ void ProviderLimitCheck::finishWith(const ProviderConnections::LimitAnswer &answ
     // Detached first: done may destroy the context, which must not take this
     // object with it while it is still running.
     Done done = std::exchange(m_done, nullptr);
+    if (!done)
+        return; // answered already
+    m_deadline->stop();
+    dropReply();
     setParent(nullptr);
     deleteLater();
-    if (done)
-        done(answer);
+    done(answer);
 }

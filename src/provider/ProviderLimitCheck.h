@@ -5,10 +5,10 @@
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QUrl>
-#include <chrono>
 #include <functional>
 
 class QNetworkReply;
+class QTimer;
 
 // One account query in flight. Lives in the thread of the object it answers
 // to, as that object's child, so that the answer is delivered there and never
@@ -23,20 +23,26 @@ public:
     using Done = std::function<void(const ProviderConnections::LimitAnswer &)>;
 
     ProviderLimitCheck(const QUrl &url, const QString &userAgent, qint64 recentStarts,
-                       std::chrono::milliseconds timeout, Done done, QObject *context);
+                       const ProviderConnections::Timing &timing, Done done, QObject *context);
     ~ProviderLimitCheck() override;
 
     void start();
 
 private:
     void handleReply();
+    void bodyReceived();
     void finishWith(const ProviderConnections::LimitAnswer &answer);
+    void dropReply();
 
     QUrl m_url;
     QString m_userAgent;
     qint64 m_recentStarts;
-    std::chrono::milliseconds m_timeout;
+    ProviderConnections::Timing m_timing;
     Done m_done;
     QNetworkAccessManager m_network;
     QNetworkReply *m_reply = nullptr;
+    // Ends the check when the answer takes too long as a whole; the client's
+    // own timeout only counts silence, and a provider that keeps sending
+    // would never reach it.
+    QTimer *m_deadline = nullptr;
 };

@@ -82,3 +82,82 @@ TEST_F(StreamRecorderCapture, StartFailsWhenTheFileCannotBeOpened)
     EXPECT_TRUE(provider.requests().isEmpty());
     EXPECT_EQ(readFile(filePath(QStringLiteral("plain-file"))), "x");
 }
+
+TEST_F(StreamRecorderCapture, PagesSentAsTheStreamAreRefusedAndNeverWritten)
+{
+    StreamRecorder::Timing timing = timingWithLimit(3);
+    timing.retryDelay = 10ms;
+    const QByteArray page("<html><body>Your subscription has expired.</body></html>");
+    const QList<QByteArray> pageTypes = {"text/html", "Text/Plain; charset=UTF-8", "application/json"};
+    for (qsizetype i = 0; i < pageTypes.size(); ++i) {
+        SCOPED_TRACE(pageTypes[i].toStdString());
+        const QString path = QStringLiteral("/live/u/p/%1.ts").arg(i);
+        provider.serve(path, Answer::body(page, pageTypes[i]));
+        auto probe = std::make_unique<RecorderProbe>(provider.url(path), filePath(path.section('/', -1)),
+                                                     fromNow(60s), timing);
+        ASSERT_TRUE(probe->start());
+        ASSERT_TRUE(probe->waitForFinish());
+        EXPECT_EQ(probe->finishes[0].outcome,
+                  Outcome::failed(QStringLiteral("The provider answered with a page instead of a stream.")));
+        EXPECT_EQ(probe->finishes[0].bytes, 0);
+        EXPECT_EQ(fileSize(probe->recorder().filePath()), 0);
+        // Counted like any refusal: the limit of attempts in a row ends it.
+        EXPECT_EQ(provider.requestCount(path), 3);
+    }
+
+    // Other types, or none, are written as they come.
+    const QList<QByteArray> streamTypes = {"application/octet-stream", "video/MP2T", ""};
+    for (qsizetype i = 0; i < streamTypes.size(); ++i) {
+        SCOPED_TRACE(streamTypes[i].toStdString());
+        const QString path = QStringLiteral("/live/u/p/%1.ts").arg(10 + i);
+        const QByteArray bytes = FakeProvider::content(i * 7919, 1880);
+        provider.serve(path, {Answer::body(bytes, streamTypes[i]), Answer::status(404)});
+        auto probe = std::make_unique<RecorderProbe>(provider.url(path), filePath(path.section('/', -1)),
+                                                     fromNow(60s), timingWithLimit(2));
+        ASSERT_TRUE(probe->start());
+        ASSERT_TRUE(probe->waitForFinish());
+        EXPECT_EQ(probe->finishes[0].outcome,
+                  Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
+        EXPECT_EQ(readFile(probe->recorder().filePath()), bytes);
+    }
+}
+
+TEST_F(StreamRecorderCapture, APlaylistSentAsTheStreamIsCapturedAsHLS)
+{
+    const QList<QByteArray> playlistTypes = {"application/vnd.apple.mpegurl", "Application/X-MpegURL",
+                                             "audio/mpegurl; charset=utf-8"};
+    for (qsizetype i = 0; i < playlistTypes.size(); ++i) {
+        SCOPED_TRACE(playlistTypes[i].toStdString());
+        const QString path = QStringLiteral("/live/u/p/%1.ts").arg(i);
+        // Segment addresses resolve against the stream address itself.
+        const QByteArray expected = serveSegment(QStringLiteral("/live/u/p/a%1.ts").arg(i), 2 * int(i))
+                                  + serveSegment(QStringLiteral("/live/u/p/b%1.ts").arg(i), 2 * int(i) + 1);
+        provider.serve(path, Answer::body(vod({QStringLiteral("a%1.ts").arg(i), QStringLiteral("b%1.ts").arg(i)}),
+                                          playlistTypes[i]));
+        auto probe = std::make_unique<RecorderProbe>(provider.url(path), filePath(path.section('/', -1)),
+                                                     fromNow(60s), fastTiming());
+        ASSERT_TRUE(probe->start());
+        ASSERT_TRUE(probe->waitForFinish());
+        // A finished playlist ends the recording as on the HLS path.
+        EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
+        EXPECT_EQ(readFile(probe->recorder().filePath()), expected);
+    }
+}
+
+TEST_F(StreamRecorderCapture, ATrickleIsInTheFileSoonAfterEachWrite)
+{
+    // Far less than a batch per write, and a pause after each one: every
+    // write must still reach the file soon after it was sent.
+    provider.serve(QStringLiteral("/trickle.ts"), Answer::slowStream(1000, 400ms));
+    auto probe = record(QStringLiteral("/trickle.ts"));
+    ASSERT_TRUE(waitUntil([&] { return provider.requestCount(QStringLiteral("/trickle.ts")) == 1; }));
+    const auto requestedAt = provider.requests()[0].receivedAt;
+    for (qint64 writes = 1; writes <= 3; ++writes) {
+        ASSERT_TRUE(waitUntil([&] { return fileSize(filePath()) >= writes * 1000; }, 3s));
+        const auto sentAt = requestedAt + (writes - 1) * 400ms;
+        EXPECT_LT(std::chrono::steady_clock::now() - sentAt, 250ms) << "write " << writes;
+    }
+    probe->recorder().stop();
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(readFile(filePath()), FakeProvider::content(0, probe->finishes[0].bytes));
+}

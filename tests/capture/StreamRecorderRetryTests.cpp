@@ -62,3 +62,28 @@ TEST_F(StreamRecorderRetry, AProviderThatFallsSilentTimesOut)
     EXPECT_GE(probe->finishes[0].at - provider.requests()[1].receivedAt, 2 * 280ms);
     EXPECT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }));
 }
+
+TEST_F(StreamRecorderRetry, AResponseHeadIsBoundedInSizeAndInTime)
+{
+    // Header lines as fast as the recorder takes them: read up to the limit.
+    provider.serve(QStringLiteral("/fast-head.ts"), Answer::endlessHead(0ms, 4096));
+    StreamRecorder::Timing timing = timingWithLimit(2);
+    timing.retryDelay = 10ms;
+    auto fast = record(QStringLiteral("/fast-head.ts"), timing);
+    ASSERT_TRUE(fast->waitForFinish(5s));
+    EXPECT_EQ(fast->finishes[0].outcome,
+              Outcome::failed(QStringLiteral("The provider sent a response head longer than 65536 bytes.")));
+    EXPECT_EQ(fast->finishes[0].bytes, 0);
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/fast-head.ts")), 2);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }, 3s));
+    fast.reset();
+
+    // Short lines that never stop coming count as silence: the head must be
+    // complete within the idle timeout.
+    provider.serve(QStringLiteral("/slow-head.ts"), Answer::endlessHead(20ms, 64));
+    timing.requestTimeout = 300ms;
+    auto slow = record(QStringLiteral("/slow-head.ts"), timing);
+    ASSERT_TRUE(slow->waitForFinish(5s));
+    EXPECT_EQ(slow->finishes[0].outcome, Outcome::failed(QStringLiteral("The request timed out.")));
+    EXPECT_GE(slow->finishes[0].at - slow->createdAt, 2 * 280ms);
+}

@@ -45,12 +45,12 @@ protected:
 
     // Runs one check and waits for its answer.
     std::optional<LimitAnswer> ask(const Account &account, qint64 recentStarts = 0,
-                                   std::chrono::milliseconds timeout = 5s,
+                                   std::chrono::milliseconds deadline = 5s,
                                    const QString &userAgent = QStringLiteral("VLC/3.0 LibVLC/3.0"))
     {
         std::optional<LimitAnswer> answer;
         int calls = 0;
-        ProviderConnections({timeout}).checkLimit(account, userAgent, recentStarts, &context,
+        ProviderConnections({deadline}).checkLimit(account, userAgent, recentStarts, &context,
                                                   [&](const LimitAnswer &a) { answer = a; ++calls; });
         EXPECT_TRUE(testsupport::waitUntil([&] { return calls > 0; }, 10s));
         testsupport::spin(20ms);
@@ -119,7 +119,37 @@ TEST_F(ProviderLimitCheckTest, SilentServersTimeOutAndGoAhead)
     EXPECT_EQ(ask(accountOnProvider(), 0, 200ms), LimitAnswer::goAhead());
     EXPECT_GE(clock.elapsed(), 150);
     EXPECT_LT(clock.elapsed(), 3000);
+}
 
+TEST_F(ProviderLimitCheckTest, AnswersThatNeverEndOrGrowTooLargeGoAhead)
+{
+    // A slow sender never falls silent; the deadline counts the whole check.
+    provider.serve(kQueryPath, FakeProvider::Answer::slowStream(100, 20ms));
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(ask(accountOnProvider(), 0, 400ms), LimitAnswer::goAhead());
+    EXPECT_GE(clock.elapsed(), 350);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }));
+
+    // A fast sender is cut off by the size cap long before the deadline, and
+    // the check stops reading: what the provider got out is what the socket
+    // buffers hold, not what it could send in the meantime.
+    provider.serve(kQueryPath, FakeProvider::Answer::stream());
+    clock.restart();
+    EXPECT_EQ(ask(accountOnProvider(), 0, 8s), LimitAnswer::goAhead());
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }));
+    EXPECT_LT(provider.bytesSent(kQueryPath), 16 * 1024 * 1024);
+
+    // A complete answer over the cap is not read, whatever it says.
+    const QByteArray padded = R"({"user_info":{"active_cons":1,"max_connections":1},"pad":")"
+                            + QByteArray(kLargestProviderAnswer, 'x') + "\"}";
+    provider.serve(kQueryPath, FakeProvider::Answer::body(padded, "application/json"));
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::goAhead());
+    provider.serve(kQueryPath, FakeProvider::Answer::body(padded.left(kLargestProviderAnswer - 2) + "\"}",
+                                                          "application/json"));
+    EXPECT_EQ(ask(accountOnProvider()), LimitAnswer::fullWith(1, 1));
 }
 
 TEST_F(ProviderLimitCheckTest, NoAnswerOnceTheContextIsGone)

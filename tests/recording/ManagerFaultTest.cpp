@@ -259,8 +259,7 @@ TEST_F(ManagerFaultTest, EndlessHeadersHoldUpNothing)
 {
     // Header lines as fast as the recorder reads them, paced so that this
     // thread (which also runs the manager and the router) is not kept busy
-    // by the fake itself. Tearing down such a client takes Qt seconds; the
-    // API must answer throughout and after.
+    // by the fake itself. The API must answer throughout and after.
     provider.serve(QStringLiteral("/fast-head.ts"), FakeProvider::Answer::endlessHead(2ms, 32 * 1024));
     provider.serve(QStringLiteral("/fast-head.m3u8"), FakeProvider::Answer::endlessHead(2ms, 32 * 1024));
     provider.serve(QStringLiteral("/slow-head.ts"), FakeProvider::Answer::endlessHead(100ms, 64));
@@ -273,8 +272,7 @@ TEST_F(ManagerFaultTest, EndlessHeadersHoldUpNothing)
         EXPECT_EQ(r.bytes, 0);
         EXPECT_TRUE(r.errorMessage && !r.errorMessage->isEmpty());
     }
-    // Qt's client thread reads the head until the provider stops sending;
-    // once it does, every recorder thread ends.
+    // Once the provider goes away, every recorder thread ends.
     provider.closeConnections();
     RetiredRecorderThreads::waitForAll();
 }
