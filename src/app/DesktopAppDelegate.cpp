@@ -14,7 +14,23 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSystemTrayIcon>
+#include <QSessionManager>
 #include <QTimer>
+#include <cstdlib>
+
+namespace {
+
+// The launched delegate, told when the process ends by exit() from inside
+// its event loop; a normal end leaves the loop and destroys it first.
+DesktopAppDelegate *launchedDelegate = nullptr;
+
+void endWithoutEventLoop()
+{
+    if (launchedDelegate)
+        launchedDelegate->processEndsNow();
+}
+
+} // namespace
 
 DesktopAppDelegate::DesktopAppDelegate()
     : DesktopAppDelegate(AppServices{}, Options{})
@@ -28,7 +44,11 @@ DesktopAppDelegate::DesktopAppDelegate(AppServices services, Options options, QO
 {
 }
 
-DesktopAppDelegate::~DesktopAppDelegate() = default;
+DesktopAppDelegate::~DesktopAppDelegate()
+{
+    if (launchedDelegate == this)
+        launchedDelegate = nullptr;
+}
 
 void DesktopAppDelegate::applicationDidFinishLaunching()
 {
@@ -49,6 +69,14 @@ void DesktopAppDelegate::applicationDidFinishLaunching()
     updateStatusItem();
     connect(&manager, &RecordingManager::recordingsDidChange, this, &DesktopAppDelegate::updateStatusItem);
     m_statusItem->show();
+
+    // Logging out: the session manager asks the application to save its
+    // data, and ends it soon after (or the display connection goes first).
+    const auto sessionEnds = [this](QSessionManager &) { terminateWithoutAsking(); };
+    connect(qApp, &QGuiApplication::commitDataRequest, this, sessionEnds);
+    connect(qApp, &QGuiApplication::saveStateRequest, this, sessionEnds);
+    [[maybe_unused]] static const int exitHandler = std::atexit(endWithoutEventLoop);
+    launchedDelegate = this;
 
     showMainWindow();
 }
@@ -104,8 +132,16 @@ void DesktopAppDelegate::terminateWithoutAsking()
         return;
     }
     m_stopping = true;
-    manager.stopAll();
+    manager.stopAllAndSave();
     QTimer::singleShot(m_options.quitDelay, this, &DesktopAppDelegate::terminate);
+}
+
+void DesktopAppDelegate::processEndsNow()
+{
+    RecordingManager &manager = m_services.recordingManager();
+    // The window and the tray must not be touched: their display is gone.
+    const QSignalBlocker quiet(&manager);
+    manager.stopAllAndSave();
 }
 
 void DesktopAppDelegate::terminate()

@@ -1,15 +1,16 @@
 #include "MainWindowController.h"
 
 #include "AddressClipboard.h"
+#include "ApplicationIcon.h"
 #include "ElidingLabel.h"
 #include "FileManager.h"
 #include "RecordingCellDelegate.h"
-#include "RecordingDotIcon.h"
 #include "RecordingManager.h"
 #include "RecordingServer.h"
 #include "RecordingTableModel.h"
 #include "RecordingsFolder.h"
 #include "StatusTexts.h"
+#include "SystemdHelperRegistration.h"
 #include "WakeScheduler.h"
 
 #include <QApplication>
@@ -32,6 +33,9 @@
 namespace {
 
 constexpr int kRowSpacing = 8;
+// The tone a label's text is written in, kept on the label so that the
+// colour can be worked out again when the palette changes.
+constexpr char kToneProperty[] = "tivoluxTextTone";
 
 QLabel *fixedLabel(const QString &text)
 {
@@ -64,7 +68,7 @@ MainWindowController::MainWindowController(AppServices services, QMenuBar *menuB
     createWidgets();
     m_window = new QMainWindow;
     m_window->setWindowTitle(QStringLiteral("Tivolux Recorder"));
-    m_window->setWindowIcon(RecordingDotIcon::drawn(true, RecordingDotIcon::recordingRed()));
+    m_window->setWindowIcon(ApplicationIcon::icon());
     if (menuBar)
         m_window->setMenuBar(menuBar);
     buildUI();
@@ -74,6 +78,7 @@ MainWindowController::MainWindowController(AppServices services, QMenuBar *menuB
     updateWakeSection();
     restoreFrame();
     m_window->installEventFilter(this);
+    m_recordingTable->installEventFilter(this);
 }
 
 MainWindowController::~MainWindowController()
@@ -164,7 +169,7 @@ QBoxLayout *MainWindowController::folderRow()
 QBoxLayout *MainWindowController::wakeRow()
 {
     QHBoxLayout *layout = row();
-    layout->addWidget(fixedLabel(QStringLiteral("Wake the Mac for recordings:")));
+    layout->addWidget(fixedLabel(QStringLiteral("Wake the computer for recordings:")));
     m_wakeStatus->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     layout->addWidget(m_wakeStatus);
     connect(m_wakeButton, &QPushButton::clicked, this, &MainWindowController::toggleWake);
@@ -244,6 +249,7 @@ void MainWindowController::observe()
 
 void MainWindowController::setTone(QLabel *label, TextTone tone)
 {
+    label->setProperty(kToneProperty, int(tone));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colourFor(tone, m_window ? m_window->palette() : QApplication::palette()));
     label->setPalette(palette);
@@ -251,6 +257,9 @@ void MainWindowController::setTone(QLabel *label, TextTone tone)
 
 bool MainWindowController::eventFilter(QObject *watched, QEvent *event)
 {
+    // The table's palette may settle after the window's.
+    if (watched == m_recordingTable && event->type() == QEvent::PaletteChange)
+        m_model->setPalette(m_recordingTable->palette());
     if (watched == m_window) {
         switch (event->type()) {
         case QEvent::WindowActivate:
@@ -267,11 +276,41 @@ bool MainWindowController::eventFilter(QObject *watched, QEvent *event)
         case QEvent::Hide:
             saveFrame();
             break;
+        case QEvent::PaletteChange:
+            // The desktop switched between light and dark.
+            applyTones();
+            break;
         default:
             break;
         }
     }
     return QObject::eventFilter(watched, event);
+}
+
+void MainWindowController::applyTones()
+{
+    for (QLabel *label : m_window->findChildren<QLabel *>()) {
+        const QVariant tone = label->property(kToneProperty);
+        if (tone.isValid())
+            setTone(label, TextTone(tone.toInt()));
+    }
+}
+
+void MainWindowController::fitTimeColumn()
+{
+    // Dates other than today, tomorrow and yesterday are written in full
+    // and would not fit the column's usual width. The column only grows, so
+    // that a width the user chose stays.
+    const int column = RecordingTableModel::Time;
+    const QFontMetrics metrics(m_recordingTable->font());
+    int width = RecordingTableModel::kColumns[column].width;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const QString text = m_model->index(row, column).data().toString();
+        width = std::max(width, metrics.horizontalAdvance(text) + 2 * RecordingCellDelegate::kTextInset + 2);
+    }
+    QHeaderView *header = m_recordingTable->horizontalHeader();
+    if (header->sectionSize(column) < width)
+        header->resizeSection(column, width);
 }
 
 void MainWindowController::restoreFrame()
@@ -317,6 +356,7 @@ void MainWindowController::refresh()
 {
     const std::optional<Recording> selected = selectedRecording();
     m_model->reload(m_services.recordingManager().recordings());
+    fitTimeColumn();
     if (selected) {
         const int row = m_model->rowOf(selected->id);
         if (row >= 0)
@@ -358,13 +398,13 @@ void MainWindowController::updateWakeSection()
         tone = TextTone::Orange;
         buttonTitle = QStringLiteral("Open Settings");
     } else if (status == Status::Enabled) {
-        text = QStringLiteral("On. The Mac may sleep; it wakes a minute before each recording.");
+        text = QStringLiteral("On. The computer may sleep; it wakes a minute before each recording.");
         buttonTitle = QStringLiteral("Turn Off");
     } else if (lastError) {
         text = QStringLiteral("Could not turn on: ") + *lastError;
         tone = TextTone::Orange;
     } else {
-        text = QStringLiteral("Off. The Mac stays awake while a recording is scheduled.");
+        text = QStringLiteral("Off. The computer stays awake while a recording is scheduled.");
     }
     m_wakeStatus->setFullText(text);
     setTone(m_wakeStatus, tone);
@@ -377,11 +417,43 @@ void MainWindowController::updateWakeSection()
 void MainWindowController::toggleWake()
 {
     WakeScheduler &scheduler = m_services.scheduler();
+    if (scheduler.registrationStatus() == HelperRegistration::Status::RequiresApproval) {
+        explainApproval();
+        return;
+    }
     if (scheduler.registrationStatus() == HelperRegistration::Status::Enabled)
         scheduler.turnOff();
     else
         scheduler.turnOn();
     updateWakeSection();
+}
+
+void MainWindowController::explainApproval()
+{
+    // This system has no settings page for the helper: the approval is an
+    // administrator's password at the prompt, or a command to copy.
+    auto *sheet = new QMessageBox(m_window);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setIcon(QMessageBox::Information);
+    sheet->setWindowTitle(QStringLiteral("Tivolux Recorder"));
+    sheet->setText(QStringLiteral("Waking the computer for recordings needs an administrator’s approval."));
+    sheet->setInformativeText(
+        QStringLiteral("Choose “Ask Again” to be asked for an administrator’s password, or have an "
+                       "administrator run this command:\n\n")
+        + SystemdHelperRegistration::approvalCommand());
+    sheet->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QPushButton *askAgain = sheet->addButton(QStringLiteral("Ask Again"), QMessageBox::AcceptRole);
+    sheet->addButton(QMessageBox::Close);
+    sheet->setDefaultButton(askAgain);
+    QPointer<MainWindowController> self(this);
+    connect(sheet, &QMessageBox::buttonClicked, this, [self, askAgain](QAbstractButton *button) {
+        if (self && button == askAgain) {
+            self->m_services.scheduler().turnOn();
+            self->updateWakeSection();
+        }
+    });
+    sheet->open();
 }
 
 void MainWindowController::stopSelected()
@@ -420,7 +492,7 @@ void MainWindowController::deleteSelected()
     sheet->setIcon(QMessageBox::Warning);
     sheet->setWindowTitle(QStringLiteral("Tivolux Recorder"));
     sheet->setText(QStringLiteral("Delete “") + r->title + QStringLiteral("”?"));
-    sheet->setInformativeText(QStringLiteral("The recording is removed from your Mac and from Tivolux."));
+    sheet->setInformativeText(QStringLiteral("The recording is removed from this computer and from Tivolux."));
     QPushButton *remove = sheet->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
     QPushButton *cancel = sheet->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     sheet->setDefaultButton(remove);

@@ -44,6 +44,8 @@ public:
     void chooseFolder();
     void applyFolder(const QString &folderPath);
     void openFolder();
+    // Turns wake scheduling on or off; while it awaits approval, explains
+    // how to give it.
     void toggleWake();
     void stopSelected();
     void revealSelected();
@@ -79,6 +81,10 @@ private:
     void setUpTable();
     void observe();
     void setTone(QLabel *label, TextTone tone);
+    // Writes every toned label again in the current palette.
+    void applyTones();
+    void fitTimeColumn();
+    void explainApproval();
     void showAlert(const QString &message, const QString &informativeText);
     void restoreFrame();
     void saveFrame();

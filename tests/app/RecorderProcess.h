@@ -30,6 +30,8 @@ public:
     void limitFileSize(qint64 bytes) { m_fileSizeLimit = bytes; }
     // The command line, "--headless" unless set here.
     void setArguments(const QStringList &arguments) { m_process.setArguments(arguments); }
+    // The display the program finds; none unless set here.
+    void setDisplay(const QString &display);
 
     // Starts the program and waits until it handles termination signals,
     // which it sets up after its services. With waitForAPI, also until its
