@@ -44,9 +44,25 @@ QLabel *fixedLabel(const QString &text)
     return label;
 }
 
+// A push button with the style's button margin on each side of its title;
+// the style itself splits one margin between both sides, which leaves long
+// titles such as "Show in File Manager" touching the bezel.
+class PaddedButton : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+    QSize sizeHint() const override
+    {
+        QSize size = QPushButton::sizeHint();
+        size.rwidth() += style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, this);
+        return size;
+    }
+};
+
 QPushButton *huggingButton(const QString &title)
 {
-    auto *button = new QPushButton(title);
+    auto *button = new PaddedButton(title);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return button;
 }
@@ -296,21 +312,22 @@ void MainWindowController::applyTones()
     }
 }
 
-void MainWindowController::fitTimeColumn()
+void MainWindowController::fitColumns()
 {
-    // Dates other than today, tomorrow and yesterday are written in full
-    // and would not fit the column's usual width. The column only grows, so
-    // that a width the user chose stays.
-    const int column = RecordingTableModel::Time;
+    // Dates other than today, tomorrow and yesterday are written in full,
+    // and sizes in a large font, wider than the columns' usual widths. The
+    // columns only grow, so that a width the user chose stays.
     const QFontMetrics metrics(m_recordingTable->font());
-    int width = RecordingTableModel::kColumns[column].width;
-    for (int row = 0; row < m_model->rowCount(); ++row) {
-        const QString text = m_model->index(row, column).data().toString();
-        width = std::max(width, metrics.horizontalAdvance(text) + 2 * RecordingCellDelegate::kTextInset + 2);
-    }
     QHeaderView *header = m_recordingTable->horizontalHeader();
-    if (header->sectionSize(column) < width)
-        header->resizeSection(column, width);
+    for (const int column : {RecordingTableModel::Time, RecordingTableModel::Size}) {
+        int width = RecordingTableModel::kColumns[column].width;
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            const QString text = m_model->index(row, column).data().toString();
+            width = std::max(width, metrics.horizontalAdvance(text) + 2 * RecordingCellDelegate::kTextInset + 2);
+        }
+        if (header->sectionSize(column) < width)
+            header->resizeSection(column, width);
+    }
 }
 
 void MainWindowController::restoreFrame()
@@ -356,7 +373,7 @@ void MainWindowController::refresh()
 {
     const std::optional<Recording> selected = selectedRecording();
     m_model->reload(m_services.recordingManager().recordings());
-    fitTimeColumn();
+    fitColumns();
     if (selected) {
         const int row = m_model->rowOf(selected->id);
         if (row >= 0)

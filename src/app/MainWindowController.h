@@ -83,7 +83,7 @@ private:
     void setTone(QLabel *label, TextTone tone);
     // Writes every toned label again in the current palette.
     void applyTones();
-    void fitTimeColumn();
+    void fitColumns();
     void explainApproval();
     void showAlert(const QString &message, const QString &informativeText);
     void restoreFrame();

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QRegularExpression>
+#include <QStyle>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTableView>
@@ -178,6 +179,16 @@ TEST_F(MainWindow, TimeColumnGrowsToFitDatesWrittenInFull)
     const int needed = QFontMetrics(table->font()).horizontalAdvance(text) + 2 * RecordingCellDelegate::kTextInset;
     ASSERT_GT(needed, usual) << "a date written in full is wider than the usual column: " << text.toStdString();
     EXPECT_GE(table->horizontalHeader()->sectionSize(RecordingTableModel::Time), needed);
+}
+
+TEST_F(MainWindow, ButtonTitlesKeepTheStylesMarginOnEachSide)
+{
+    open();
+    QPushButton *button = controller->revealButton();
+    const QStyle *style = button->style();
+    const int side = (button->sizeHint().width() - button->fontMetrics().horizontalAdvance(button->text())) / 2;
+    EXPECT_GE(side, style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button)
+                        + style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button));
 }
 
 TEST_F(MainWindow, ColoursFollowASwitchBetweenLightAndDark)
