@@ -13,8 +13,8 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSystemTrayIcon>
 #include <QSessionManager>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdlib>
 
