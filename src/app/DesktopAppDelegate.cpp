@@ -13,8 +13,24 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdlib>
+
+namespace {
+
+// The launched delegate, told when the process ends by exit() from inside
+// its event loop; a normal end leaves the loop and destroys it first.
+DesktopAppDelegate *launchedDelegate = nullptr;
+
+void endWithoutEventLoop()
+{
+    if (launchedDelegate)
+        launchedDelegate->processEndsNow();
+}
+
+} // namespace
 
 DesktopAppDelegate::DesktopAppDelegate()
     : DesktopAppDelegate(AppServices{}, Options{})
@@ -28,7 +44,11 @@ DesktopAppDelegate::DesktopAppDelegate(AppServices services, Options options, QO
 {
 }
 
-DesktopAppDelegate::~DesktopAppDelegate() = default;
+DesktopAppDelegate::~DesktopAppDelegate()
+{
+    if (launchedDelegate == this)
+        launchedDelegate = nullptr;
+}
 
 void DesktopAppDelegate::applicationDidFinishLaunching()
 {
@@ -55,6 +75,13 @@ void DesktopAppDelegate::applicationDidFinishLaunching()
     auto *trayCheck = new QTimer(this);
     connect(trayCheck, &QTimer::timeout, this, &DesktopAppDelegate::followTray);
     trayCheck->start(m_options.trayCheckInterval);
+    // Logging out: the session manager asks the application to save its
+    // data, and ends it soon after (or the display connection goes first).
+    const auto sessionEnds = [this](QSessionManager &) { terminateWithoutAsking(); };
+    connect(qApp, &QGuiApplication::commitDataRequest, this, sessionEnds);
+    connect(qApp, &QGuiApplication::saveStateRequest, this, sessionEnds);
+    [[maybe_unused]] static const int exitHandler = std::atexit(endWithoutEventLoop);
+    launchedDelegate = this;
 
     showMainWindow();
 }
@@ -132,8 +159,16 @@ void DesktopAppDelegate::terminateWithoutAsking()
         return;
     }
     m_stopping = true;
-    manager.stopAll();
+    manager.stopAllAndSave();
     QTimer::singleShot(m_options.quitDelay, this, &DesktopAppDelegate::terminate);
+}
+
+void DesktopAppDelegate::processEndsNow()
+{
+    RecordingManager &manager = m_services.recordingManager();
+    // The window and the tray must not be touched: their display is gone.
+    const QSignalBlocker quiet(&manager);
+    manager.stopAllAndSave();
 }
 
 void DesktopAppDelegate::terminate()

@@ -54,8 +54,13 @@ public:
     // answer.
     void requestQuit();
     // The session ends or the process is told to terminate: nobody can
-    // answer an alert, so running recordings are stopped without asking.
+    // answer an alert, so running recordings are stopped without asking and
+    // saved as stopped at once, in case the process ends before they report.
     void terminateWithoutAsking();
+    // The process ends now without leaving its event loop (Qt ends it this
+    // way when the display connection is lost): running recordings are
+    // saved as stopped, and nothing is drawn.
+    void processEndsNow();
 
     void showMainWindow();
     void copyAddress();

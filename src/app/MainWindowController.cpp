@@ -1,16 +1,17 @@
 #include "MainWindowController.h"
 
 #include "AddressClipboard.h"
+#include "ApplicationIcon.h"
 #include "ElidingLabel.h"
 #include "FileManager.h"
 #include "RecordingCellDelegate.h"
-#include "RecordingDotIcon.h"
 #include "RecordingManager.h"
 #include "RecordingServer.h"
 #include "RecordingTableModel.h"
 #include "RecordingsFolder.h"
 #include "RecordingsFolderLock.h"
 #include "StatusTexts.h"
+#include "SystemdHelperRegistration.h"
 #include "WakeScheduler.h"
 
 #include <QApplication>
@@ -34,6 +35,9 @@
 namespace {
 
 constexpr int kRowSpacing = 8;
+// The tone a label's text is written in, kept on the label so that the
+// colour can be worked out again when the palette changes.
+constexpr char kToneProperty[] = "tivoluxTextTone";
 
 QLabel *fixedLabel(const QString &text)
 {
@@ -42,9 +46,25 @@ QLabel *fixedLabel(const QString &text)
     return label;
 }
 
+// A push button with the style's button margin on each side of its title;
+// the style itself splits one margin between both sides, which leaves long
+// titles such as "Show in File Manager" touching the bezel.
+class PaddedButton : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+    QSize sizeHint() const override
+    {
+        QSize size = QPushButton::sizeHint();
+        size.rwidth() += style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, this);
+        return size;
+    }
+};
+
 QPushButton *huggingButton(const QString &title)
 {
-    auto *button = new QPushButton(title);
+    auto *button = new PaddedButton(title);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return button;
 }
@@ -70,7 +90,7 @@ MainWindowController::MainWindowController(AppServices services, QMenuBar *menuB
     createWidgets();
     m_window = new QMainWindow;
     m_window->setWindowTitle(QStringLiteral("Tivolux Recorder"));
-    m_window->setWindowIcon(RecordingDotIcon::drawn(true, RecordingDotIcon::recordingRed()));
+    m_window->setWindowIcon(ApplicationIcon::icon());
     if (menuBar)
         m_window->setMenuBar(menuBar);
     buildUI();
@@ -80,6 +100,7 @@ MainWindowController::MainWindowController(AppServices services, QMenuBar *menuB
     updateWakeSection();
     restoreFrame();
     m_window->installEventFilter(this);
+    m_recordingTable->installEventFilter(this);
 }
 
 MainWindowController::~MainWindowController()
@@ -171,7 +192,7 @@ QBoxLayout *MainWindowController::folderRow()
 QBoxLayout *MainWindowController::wakeRow()
 {
     QHBoxLayout *layout = row();
-    layout->addWidget(fixedLabel(QStringLiteral("Wake the Mac for recordings:")));
+    layout->addWidget(fixedLabel(QStringLiteral("Wake the computer for recordings:")));
     m_wakeStatus->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     layout->addWidget(m_wakeStatus);
     connect(m_wakeButton, &QPushButton::clicked, this, &MainWindowController::toggleWake);
@@ -251,6 +272,7 @@ void MainWindowController::observe()
 
 void MainWindowController::setTone(QLabel *label, TextTone tone)
 {
+    label->setProperty(kToneProperty, int(tone));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colourFor(tone, m_window ? m_window->palette() : QApplication::palette()));
     label->setPalette(palette);
@@ -258,6 +280,9 @@ void MainWindowController::setTone(QLabel *label, TextTone tone)
 
 bool MainWindowController::eventFilter(QObject *watched, QEvent *event)
 {
+    // The table's palette may settle after the window's.
+    if (watched == m_recordingTable && event->type() == QEvent::PaletteChange)
+        m_model->setPalette(m_recordingTable->palette());
     if (watched == m_window) {
         switch (event->type()) {
         case QEvent::WindowActivate:
@@ -282,6 +307,10 @@ bool MainWindowController::eventFilter(QObject *watched, QEvent *event)
                 return true;
             }
             break;
+        case QEvent::PaletteChange:
+            // The desktop switched between light and dark.
+            applyTones();
+            break;
         default:
             break;
         }
@@ -296,6 +325,33 @@ void MainWindowController::minimizeInsteadOfClosing()
     // the usual hint back.
     m_hint->setFullText(m_minimizeNoticeShown ? kScheduleHint : kNoTrayHint);
     m_minimizeNoticeShown = true;
+}
+
+void MainWindowController::applyTones()
+{
+    for (QLabel *label : m_window->findChildren<QLabel *>()) {
+        const QVariant tone = label->property(kToneProperty);
+        if (tone.isValid())
+            setTone(label, TextTone(tone.toInt()));
+    }
+}
+
+void MainWindowController::fitColumns()
+{
+    // Dates other than today, tomorrow and yesterday are written in full,
+    // and sizes in a large font, wider than the columns' usual widths. The
+    // columns only grow, so that a width the user chose stays.
+    const QFontMetrics metrics(m_recordingTable->font());
+    QHeaderView *header = m_recordingTable->horizontalHeader();
+    for (const int column : {RecordingTableModel::Time, RecordingTableModel::Size}) {
+        int width = RecordingTableModel::kColumns[column].width;
+        for (int row = 0; row < m_model->rowCount(); ++row) {
+            const QString text = m_model->index(row, column).data().toString();
+            width = std::max(width, metrics.horizontalAdvance(text) + 2 * RecordingCellDelegate::kTextInset + 2);
+        }
+        if (header->sectionSize(column) < width)
+            header->resizeSection(column, width);
+    }
 }
 
 void MainWindowController::restoreFrame()
@@ -341,6 +397,7 @@ void MainWindowController::refresh()
 {
     const std::optional<Recording> selected = selectedRecording();
     m_model->reload(m_services.recordingManager().recordings());
+    fitColumns();
     if (selected) {
         const int row = m_model->rowOf(selected->id);
         if (row >= 0)
@@ -382,13 +439,13 @@ void MainWindowController::updateWakeSection()
         tone = TextTone::Orange;
         buttonTitle = QStringLiteral("Open Settings");
     } else if (status == Status::Enabled) {
-        text = QStringLiteral("On. The Mac may sleep; it wakes a minute before each recording.");
+        text = QStringLiteral("On. The computer may sleep; it wakes a minute before each recording.");
         buttonTitle = QStringLiteral("Turn Off");
     } else if (lastError) {
         text = QStringLiteral("Could not turn on: ") + *lastError;
         tone = TextTone::Orange;
     } else {
-        text = QStringLiteral("Off. The Mac stays awake while a recording is scheduled.");
+        text = QStringLiteral("Off. The computer stays awake while a recording is scheduled.");
     }
     // Whatever the setting says, the user learns when the computer cannot be
     // kept awake although a recording needs it.
@@ -408,11 +465,43 @@ void MainWindowController::updateWakeSection()
 void MainWindowController::toggleWake()
 {
     WakeScheduler &scheduler = m_services.scheduler();
+    if (scheduler.registrationStatus() == HelperRegistration::Status::RequiresApproval) {
+        explainApproval();
+        return;
+    }
     if (scheduler.registrationStatus() == HelperRegistration::Status::Enabled)
         scheduler.turnOff();
     else
         scheduler.turnOn();
     updateWakeSection();
+}
+
+void MainWindowController::explainApproval()
+{
+    // This system has no settings page for the helper: the approval is an
+    // administrator's password at the prompt, or a command to copy.
+    auto *sheet = new QMessageBox(m_window);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setIcon(QMessageBox::Information);
+    sheet->setWindowTitle(QStringLiteral("Tivolux Recorder"));
+    sheet->setText(QStringLiteral("Waking the computer for recordings needs an administrator’s approval."));
+    sheet->setInformativeText(
+        QStringLiteral("Choose “Ask Again” to be asked for an administrator’s password, or have an "
+                       "administrator run this command:\n\n")
+        + SystemdHelperRegistration::approvalCommand());
+    sheet->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QPushButton *askAgain = sheet->addButton(QStringLiteral("Ask Again"), QMessageBox::AcceptRole);
+    sheet->addButton(QMessageBox::Close);
+    sheet->setDefaultButton(askAgain);
+    QPointer<MainWindowController> self(this);
+    connect(sheet, &QMessageBox::buttonClicked, this, [self, askAgain](QAbstractButton *button) {
+        if (self && button == askAgain) {
+            self->m_services.scheduler().turnOn();
+            self->updateWakeSection();
+        }
+    });
+    sheet->open();
 }
 
 void MainWindowController::stopSelected()
@@ -451,7 +540,7 @@ void MainWindowController::deleteSelected()
     sheet->setIcon(QMessageBox::Warning);
     sheet->setWindowTitle(QStringLiteral("Tivolux Recorder"));
     sheet->setText(QStringLiteral("Delete “") + r->title + QStringLiteral("”?"));
-    sheet->setInformativeText(QStringLiteral("The recording is removed from your Mac and from Tivolux."));
+    sheet->setInformativeText(QStringLiteral("The recording is removed from this computer and from Tivolux."));
     QPushButton *remove = sheet->addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
     QPushButton *cancel = sheet->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     sheet->setDefaultButton(remove);

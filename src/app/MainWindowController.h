@@ -49,6 +49,8 @@ public:
     void chooseFolder();
     void applyFolder(const QString &folderPath);
     void openFolder();
+    // Turns wake scheduling on or off; while it awaits approval, explains
+    // how to give it.
     void toggleWake();
     void stopSelected();
     void revealSelected();
@@ -85,6 +87,10 @@ private:
     void setUpTable();
     void observe();
     void setTone(QLabel *label, TextTone tone);
+    // Writes every toned label again in the current palette.
+    void applyTones();
+    void fitColumns();
+    void explainApproval();
     void showAlert(const QString &message, const QString &informativeText);
     void minimizeInsteadOfClosing();
     void restoreFrame();

@@ -71,9 +71,13 @@ HelperRegistration::Status SystemdHelperRegistration::status()
 
 QString SystemdHelperRegistration::approvalText() const
 {
-    return QStringLiteral("Allow “Tivolux Recorder” when asked for an administrator’s password, or run "
-                          "“sudo systemctl enable --now %1”.")
-        .arg(QString::fromLatin1(kSocketUnit));
+    // Short enough for the window's row; "Open Settings" explains the rest.
+    return QStringLiteral("Allow “Tivolux Recorder” when asked for an administrator’s password.");
+}
+
+QString SystemdHelperRegistration::approvalCommand()
+{
+    return QStringLiteral("sudo systemctl enable --now %1").arg(QString::fromLatin1(kSocketUnit));
 }
 
 void SystemdHelperRegistration::callAuthorised(const QDBusMessage &call,

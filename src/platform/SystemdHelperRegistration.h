@@ -42,6 +42,8 @@ public:
     // authorisation prompt that registering raises, or by an administrator.
     void openApprovalSettings() override {}
     QString approvalText() const override;
+    // What an administrator runs to allow the helper without a prompt.
+    static QString approvalCommand();
 
 private:
     QDBusMessage managerCall(const QString &method) const;

@@ -239,6 +239,21 @@ void RecordingManager::stopAll()
         recorder->stop();
 }
 
+void RecordingManager::stopAllAndSave()
+{
+    if (m_recorders.empty())
+        return;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (auto &[id, recorder] : m_recorders) {
+        recorder->stop();
+        if (Recording *entry = find(id)) {
+            entry->status = Status::Stopped;
+            entry->endDate = now;
+        }
+    }
+    saveIndex();
+}
+
 void RecordingManager::dropRecorders()
 {
     while (!m_recorders.empty())
@@ -269,7 +284,7 @@ void RecordingManager::expire(const Recording &recording)
     if (Recording *entry = find(recording.id)) {
         entry->errorMessage = recording.status == Status::Waiting
             ? QStringLiteral("No provider connection became free during the programme.")
-            : QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time.");
+            : QStringLiteral("The computer was asleep or the recorder was not running at the scheduled time.");
         entry->status = Status::Failed;
         postChange();
     }

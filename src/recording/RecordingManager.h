@@ -85,6 +85,10 @@ public:
     void stop(const QUuid &id);
     void deleteRecording(const QUuid &id);
     void stopAll();
+    // Tells every running recorder to stop and saves its recording as
+    // stopped now, without waiting for the recorder to report: for when the
+    // process may end within moments (the session ends, the display is gone).
+    void stopAllAndSave();
 
     void checkSchedule();
     void updateSleepHold();

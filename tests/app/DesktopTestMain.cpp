@@ -3,11 +3,12 @@
 #include <QLocale>
 #include <QStandardPaths>
 #include <cstdio>
+#include <ctime>
 #include <gtest/gtest.h>
 
-// Widget tests run with a QApplication, Qt's test paths, a fixed locale for
-// the date and size texts, and no icon theme, so that the tray icon is the
-// drawn one.
+// Widget tests run with a QApplication, Qt's test paths, a fixed locale and
+// time zone for the date and size texts, and no icon theme, so that the
+// icons are the drawn ones.
 namespace {
 
 QtMessageHandler previousHandler = nullptr;
@@ -29,6 +30,9 @@ void quietPlatformMessages(QtMsgType type, const QMessageLogContext &context, co
 
 int main(int argc, char **argv)
 {
+    // Central European time, whatever the machine's zone.
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
     QStandardPaths::setTestModeEnabled(true);
     previousHandler = qInstallMessageHandler(quietPlatformMessages);
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,10 +1,16 @@
+#include "ApplicationIcon.h"
 #include "DesktopTestSupport.h"
 #include "ElidingLabel.h"
 #include "MainWindowController.h"
 #include "RecordingsFolderLock.h"
+#include "RecordingCellDelegate.h"
 #include "RecordingTableModel.h"
+#include "TextTone.h"
 
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QRegularExpression>
+#include <QStyle>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTableView>
@@ -103,6 +109,7 @@ TEST_F(MainWindow, DeleteRemovesTheRecordingSelectedWhenTheSheetOpened)
     controller->deleteButton()->click();
     QMessageBox *confirm = sheet();
     ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(confirm->informativeText(), QStringLiteral("The recording is removed from this computer and from Tivolux."));
 
     select(keep);
     press(confirm, QMessageBox::DestructiveRole);
@@ -184,4 +191,92 @@ TEST_F(MainWindow, AFolderThatAnotherRecorderOwnsIsRefusedUntilItLetsGo)
     EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), other.path());
     ASSERT_EQ(controller->tableModel()->rowCount(), 1);
     EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, elsewhere.id);
+TEST_F(MainWindow, TimeColumnGrowsToFitDatesWrittenInFull)
+{
+    const Recording today = finished(QStringLiteral("Today"));
+    storeIndex({today});
+    open();
+    QTableView *table = controller->recordingTable();
+    const int usual = RecordingTableModel::kColumns[RecordingTableModel::Time].width;
+    EXPECT_EQ(table->horizontalHeader()->sectionSize(RecordingTableModel::Time), usual);
+
+    Recording later = finished(QStringLiteral("Later"));
+    later.programStart = later.startDate = now().addDays(10);
+    later.programEnd = later.programStart.addSecs(3600);
+    storeIndex({today, later});
+    manager->loadIndex();
+    const QString text = controller->tableModel()->index(1, RecordingTableModel::Time).data().toString();
+    const int needed = QFontMetrics(table->font()).horizontalAdvance(text) + 2 * RecordingCellDelegate::kTextInset;
+    ASSERT_GT(needed, usual) << "a date written in full is wider than the usual column: " << text.toStdString();
+    EXPECT_GE(table->horizontalHeader()->sectionSize(RecordingTableModel::Time), needed);
+}
+
+TEST_F(MainWindow, ButtonTitlesKeepTheStylesMarginOnEachSide)
+{
+    open();
+    QPushButton *button = controller->revealButton();
+    const QStyle *style = button->style();
+    const int side = (button->sizeHint().width() - button->fontMetrics().horizontalAdvance(button->text())) / 2;
+    EXPECT_GE(side, style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button)
+                        + style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button));
+}
+
+TEST_F(MainWindow, ColoursFollowASwitchBetweenLightAndDark)
+{
+    storeIndex({finished(QStringLiteral("A"))});
+    open();
+    const QPalette light = QApplication::palette();
+    struct Restore
+    {
+        QPalette palette;
+        ~Restore() { QApplication::setPalette(palette); }
+    } restore{light};
+    const auto shown = [&] {
+        return std::pair{controller->wakeStatus()->palette().color(QPalette::WindowText),
+                         controller->tableModel()->index(0, RecordingTableModel::Title).data(Qt::ForegroundRole)
+                             .value<QBrush>().color()};
+    };
+    EXPECT_EQ(shown(), std::pair(colourFor(TextTone::Secondary, light), colourFor(TextTone::Label, light)));
+
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::Text, QColor(0xf0, 0xf0, 0xf0));
+    QApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), std::pair(colourFor(TextTone::Secondary, dark), colourFor(TextTone::Label, dark)));
+    EXPECT_NE(colourFor(TextTone::Secondary, dark), colourFor(TextTone::Secondary, light));
+}
+
+// The window shows the picture the menu entry names: the entry's icon name
+// is the theme icon the window asks for, and without a theme the window
+// draws the installed picture's shapes in its colours.
+TEST_F(MainWindow, WindowIconIsTheMenuEntrysIcon)
+{
+    const QString entry = QString::fromUtf8(testsupport::readFile(QStringLiteral(TIVOLUX_DATA_DIR "/desktop/tivolux-recorder.desktop")));
+    EXPECT_TRUE(entry.contains(QStringLiteral("\nIcon=") + QLatin1String(ApplicationIcon::kThemeName) + QLatin1Char('\n')));
+
+    // Each shape's colour in document order: its fill, or its stroke when
+    // it has no fill.
+    const QString svg = QString::fromUtf8(testsupport::readFile(QStringLiteral(TIVOLUX_DATA_DIR "/icons/tivolux-recorder.svg")));
+    QList<QColor> shapes;
+    const QRegularExpression shape(QStringLiteral("<(?:rect|circle)\\b[^>]*>"));
+    const QRegularExpression fill(QStringLiteral("\\bfill=\"([^\"]+)\""));
+    const QRegularExpression stroke(QStringLiteral("\\bstroke=\"([^\"]+)\""));
+    for (const QRegularExpressionMatch &m : shape.globalMatch(svg)) {
+        const QString colour = fill.match(m.captured()).captured(1);
+        shapes << QColor(colour == QLatin1String("none") ? stroke.match(m.captured()).captured(1) : colour);
+    }
+    ASSERT_EQ(shapes.size(), 5);
+
+    open();
+    const QImage image = controller->window()->windowIcon().pixmap(128).toImage();
+    ASSERT_EQ(image.width(), 128);
+    // A point well inside each shape, on the 128-unit canvas: the frame, the
+    // screen, the ring, the dot, the stand.
+    const std::pair<QPoint, int> samples[] = {
+        {{12, 60}, 0}, {{24, 40}, 1}, {{64, 38}, 2}, {{64, 60}, 3}, {{64, 108}, 4}};
+    for (const auto &[point, index] : samples)
+        EXPECT_EQ(image.pixelColor(point).rgb(), shapes[index].rgb()) << point.x() << "," << point.y();
 }

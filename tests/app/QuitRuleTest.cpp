@@ -1,10 +1,12 @@
 #include "DesktopAppDelegate.h"
 #include "DesktopTestSupport.h"
 #include "QuitAlert.h"
+#include "RecordingIndex.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QtGui/private/qguiapplication_p.h>
 #include <QTimer>
 
 namespace {
@@ -66,14 +68,41 @@ TEST_F(QuitRule, CancelKeepsRecordingAndStopAndQuitStopsEverythingAfterTheDelay)
     EXPECT_EQ(terminations, 1);
 }
 
-TEST_F(QuitRule, TerminationSignalStopsWithoutAsking)
+// Logging out reaches the application as Qt's session signals; a
+// termination signal comes the same way. The session may end the process
+// before the recorders report, so the index must say "stopped" at once.
+TEST_F(QuitRule, LogoutAndTerminationSaveRunningRecordingsAsStoppedWithoutAsking)
 {
-    auto delegate = launch();
-    startRecording(QStringLiteral("a"));
-    delegate->terminateWithoutAsking();
-    EXPECT_TRUE(asked.isEmpty());
-    ASSERT_TRUE(testsupport::waitUntil([&] { return terminations == 1; }));
-    EXPECT_EQ(manager->runningCount(), 0);
+    const std::pair<const char *, std::function<void(DesktopAppDelegate &)>> endings[] = {
+        {"commit data", [](DesktopAppDelegate &) { QGuiApplicationPrivate::instance()->commitData(); }},
+        {"save state", [](DesktopAppDelegate &) { QGuiApplicationPrivate::instance()->saveState(); }},
+        {"termination signal", [](DesktopAppDelegate &d) { d.terminateWithoutAsking(); }},
+    };
+    for (const auto &[name, end] : endings) {
+        SCOPED_TRACE(name);
+        terminations = 0;
+        auto delegate = launch();
+        const Recording r = startRecording(QStringLiteral("a"));
+        const Recording later = scheduleLater(QStringLiteral("later"));
+        const QDateTime before = now().addSecs(-1);
+        end(*delegate);
+        const QList<Recording> saved = readIndex(folder.path());
+        const auto savedAs = [&saved](const QUuid &id) {
+            const auto found = std::find_if(saved.cbegin(), saved.cend(), [&](const Recording &s) { return s.id == id; });
+            return found == saved.cend() ? Recording{} : *found;
+        };
+        ASSERT_EQ(saved.size(), 2);
+        EXPECT_EQ(savedAs(r.id).status, Recording::Status::Stopped) << "saved before the recorder reports";
+        EXPECT_GE(savedAs(r.id).endDate, before);
+        EXPECT_LE(savedAs(r.id).endDate, now());
+        EXPECT_EQ(savedAs(later.id).status, Recording::Status::Scheduled);
+        EXPECT_TRUE(asked.isEmpty());
+        ASSERT_TRUE(testsupport::waitUntil([&] { return terminations == 1; }));
+        EXPECT_EQ(manager->runningCount(), 0);
+        EXPECT_EQ(manager->recording(r.id)->status, Recording::Status::Stopped);
+        manager->deleteRecording(r.id);
+        manager->deleteRecording(later.id);
+    }
 }
 
 TEST(QuitAlert, ReturnChoosesStopAndQuitAndEscapeCancels)

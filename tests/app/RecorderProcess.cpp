@@ -97,6 +97,14 @@ RecorderProcess::~RecorderProcess()
     }
 }
 
+void RecorderProcess::setDisplay(const QString &display)
+{
+    QProcessEnvironment env = m_process.processEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    m_process.setProcessEnvironment(env);
+}
+
 QString RecorderProcess::filePath(const QString &fileName) const
 {
     return QDir(m_folder).filePath(fileName);

@@ -44,6 +44,8 @@ public:
     void limitOpenFiles(qint64 soft, qint64 hard) { m_openFileLimit = {soft, hard}; }
     // The command line, "--headless" unless set here.
     void setArguments(const QStringList &arguments) { m_process.setArguments(arguments); }
+    // The display the program finds; none unless set here.
+    void setDisplay(const QString &display);
 
     // Starts the program and waits until it handles termination signals,
     // which it sets up after its services. With waitForAPI, also until its

@@ -2,7 +2,9 @@
 #include "ElidingLabel.h"
 #include "MainWindowController.h"
 
+#include <QLabel>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPushButton>
 
 namespace {
@@ -25,9 +27,13 @@ protected:
 TEST_F(WakeRow, ButtonTurnsOnAndOffShowsFailuresAndActivationRereadsTheSetting)
 {
     open();
+    EXPECT_EQ(controller->wakeStatus()->fullText(),
+              QStringLiteral("Off. The computer stays awake while a recording is scheduled."));
     controller->wakeButton()->click();
     EXPECT_EQ(registration->registerRequests, 1);
     EXPECT_EQ(buttonText(), QStringLiteral("Turn Off"));
+    EXPECT_EQ(controller->wakeStatus()->fullText(),
+              QStringLiteral("On. The computer may sleep; it wakes a minute before each recording."));
     controller->wakeButton()->click();
     EXPECT_EQ(registration->state, HelperRegistration::Status::NotRegistered);
     EXPECT_EQ(buttonText(), QStringLiteral("Turn On"));
@@ -63,4 +69,31 @@ TEST_F(WakeRow, WarnsWhileTheComputerCannotBeKeptAwakeForARecording)
     inhibitor->failure.reset();
     ASSERT_TRUE(testsupport::waitUntil([&] { return controller->wakeStatus()->fullText() == normal; }));
     EXPECT_TRUE(manager->isHoldingSleep());
+// This system has no settings page for the helper: "Open Settings" explains
+// the approval with a command that can be copied, and can ask again.
+TEST_F(WakeRow, OpenSettingsExplainsTheApprovalWithACommandToCopy)
+{
+    registration->state = HelperRegistration::Status::RequiresApproval;
+    open();
+    controller->showWindow();
+    ASSERT_EQ(buttonText(), QStringLiteral("Open Settings"));
+    controller->wakeButton()->click();
+    QMessageBox *sheet = controller->window()->findChild<QMessageBox *>();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(registration->registerRequests, 0) << "nothing is asked before the user chooses";
+    const QString command = QStringLiteral("sudo systemctl enable --now tivolux-recorder-helper.socket");
+    EXPECT_TRUE(sheet->informativeText().endsWith(command));
+    bool selectable = false;
+    for (QLabel *label : sheet->findChildren<QLabel *>()) {
+        if (label->text().contains(command))
+            selectable = label->textInteractionFlags().testFlag(Qt::TextSelectableByMouse);
+    }
+    EXPECT_TRUE(selectable) << "the command can be selected and copied";
+
+    for (QAbstractButton *button : sheet->buttons()) {
+        if (sheet->buttonRole(button) == QMessageBox::AcceptRole)
+            button->click();
+    }
+    EXPECT_EQ(registration->registerRequests, 1);
+    EXPECT_EQ(buttonText(), QStringLiteral("Turn Off"));
 }

@@ -101,7 +101,7 @@ TEST_F(ManagerCaptureTest, LocalFileAddressInTheIndexIsNeverFetched)
     EXPECT_EQ(m.runningCount(), 0);
     ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Failed; }));
     EXPECT_EQ(m.recording(dueId)->errorMessage,
-              QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time."));
+              QStringLiteral("The computer was asleep or the recorder was not running at the scheduled time."));
     EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("due.ts"))));
 }
 

@@ -1,4 +1,5 @@
 #include "ManagerTestSupport.h"
+#include "RecordingIndex.h"
 
 
 namespace {
@@ -86,9 +87,22 @@ TEST_F(ManagerTest, WakeFromSleepRunsTheScheduleCheck)
     Recording expired = r;
     expired.endDate = now().addSecs(-1);
     expired.startDate = now().addSecs(-2);
-    storeIndex({expired});
+    // An entry that failed in an earlier version keeps the message it was
+    // saved with.
+    Recording earlier = expired;
+    earlier.id = QUuid::createUuid();
+    earlier.status = Status::Failed;
+    const QString earlierMessage =
+        QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time.");
+    earlier.errorMessage = earlierMessage;
+    storeIndex({expired, earlier});
     m.loadIndex();
     ASSERT_EQ(m.recording(r.id)->status, Status::Scheduled);
     emit wakeNotifier.didWakeFromSleep();
     EXPECT_EQ(m.recording(r.id)->status, Status::Failed);
+    EXPECT_EQ(m.recording(r.id)->errorMessage,
+              QStringLiteral("The computer was asleep or the recorder was not running at the scheduled time."));
+    const QList<Recording> saved = readIndex(folder.path());
+    ASSERT_EQ(saved.size(), 2);
+    EXPECT_EQ(saved[1].errorMessage, earlierMessage);
 }

@@ -1,12 +1,16 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
+#include <ctime>
 #include <gtest/gtest.h>
 
 // Every test executable runs with a Qt application object so that timers,
-// queued calls and sockets work, and with Qt's test paths so that settings
-// and standard folders never touch the real home.
+// queued calls and sockets work, with Qt's test paths so that settings and
+// standard folders never touch the real home, and in Central European time
+// whatever the machine's zone, so that local dates are known in advance.
 int main(int argc, char **argv)
 {
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    tzset();
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("TivoluxTests"));

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Runs the package's maintainer scripts against a stand-in systemctl and
+# deb-systemd-invoke that record their calls, with "systemd is running"
+# pointed at a folder of the test's own, and checks what each script asks
+# of systemd for each dpkg action.
+set -euo pipefail
+scripts_dir="$1"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+mkdir -p "$work/bin"
+for tool in systemctl deb-systemd-invoke; do
+  cat >"$work/bin/$tool" <<STUB
+#!/bin/sh
+echo "$tool \$*" >>"$work/calls"
+case "\$*" in
+  *is-enabled*) [ -e "$work/enabled" ] ;;
+esac
+STUB
+  chmod +x "$work/bin/$tool"
+done
+
+status=0
+# run SCRIPT ACTION SYSTEMD(yes|no) ENABLED(yes|no) EXPECTED-CALLS...
+run() {
+  local script="$1" action="$2" systemd="$3" enabled="$4"
+  shift 4
+  local expected=""
+  [ $# -gt 0 ] && expected="$(printf '%s\n' "$@")"
+  rm -f "$work/calls" "$work/enabled"
+  rm -rf "$work/run-systemd"
+  [ "$systemd" = yes ] && mkdir -p "$work/run-systemd"
+  [ "$enabled" = yes ] && touch "$work/enabled"
+  sed "s|/run/systemd/system|$work/run-systemd|g" "$scripts_dir/$script" >"$work/$script"
+  if ! PATH="$work/bin:$PATH" sh -e "$work/$script" "$action"; then
+    echo "$script $action (systemd $systemd, enabled $enabled) failed"
+    status=1
+    return
+  fi
+  local calls=""
+  [ -e "$work/calls" ] && calls="$(cat "$work/calls")"
+  if [ "$calls" != "$expected" ]; then
+    echo "$script $action (systemd $systemd, enabled $enabled) called:"
+    echo "${calls:-(nothing)}" | sed 's/^/  /'
+    echo "expected:"
+    [ $# -eq 0 ] && echo "  (nothing)" || printf '  %s\n' "$@"
+    status=1
+  fi
+}
+
+for script in postinst prerm postrm; do
+  [ -x "$scripts_dir/$script" ] || { echo "$script is missing or not executable"; status=1; }
+  sh -n "$scripts_dir/$script" || { echo "$script is not valid sh"; status=1; }
+done
+
+run postinst configure yes yes \
+  "systemctl --system daemon-reload" \
+  "systemctl --quiet is-enabled tivolux-recorder-helper.socket" \
+  "deb-systemd-invoke stop tivolux-recorder-helper.service" \
+  "deb-systemd-invoke restart tivolux-recorder-helper.socket"
+run postinst configure yes no \
+  "systemctl --system daemon-reload" \
+  "systemctl --quiet is-enabled tivolux-recorder-helper.socket"
+run postinst configure no yes
+run postinst abort-upgrade yes yes
+
+run prerm remove yes yes \
+  "deb-systemd-invoke stop tivolux-recorder-helper.socket tivolux-recorder-helper.service" \
+  "systemctl stop tivolux-recorder-wake-*.timer" \
+  "systemctl --system disable tivolux-recorder-helper.socket"
+run prerm remove no yes \
+  "systemctl --system disable tivolux-recorder-helper.socket"
+run prerm upgrade yes yes
+
+run postrm remove yes no "systemctl --system daemon-reload"
+run postrm purge yes no "systemctl --system daemon-reload"
+run postrm upgrade yes no
+run postrm purge no no
+
+# No script names a user's files or the settings folder.
+if grep -nE 'HOME|/home|Videos|Tivolux Recordings|\.config|rm ' "$scripts_dir"/postinst "$scripts_dir"/prerm "$scripts_dir"/postrm; then
+  echo "a maintainer script reaches into users' files"
+  status=1
+fi
+
+[ $status -eq 0 ] && echo "maintainer scripts check passed"
+exit $status
