@@ -5,6 +5,7 @@
 #include "HTTPRequest.h"
 #include "HTTPResponder.h"
 #include "JSONCoding.h"
+#include "OriginRule.h"
 #include "RecorderInfo.h"
 #include "RecordingInfo.h"
 #include "RecordingManager.h"
@@ -16,6 +17,7 @@ using namespace APIResponses;
 namespace {
 
 const QString kInvalidRequest = QStringLiteral("Invalid request.");
+const QString kFromWebPage = QStringLiteral("Requests from web pages are not accepted.");
 const QString kVideoSuffix = QStringLiteral(".ts");
 
 bool is(const QStringList &segments, std::initializer_list<const char *> expected)
@@ -85,6 +87,10 @@ APIRoute APIRouter::match(const QString &method, const QStringList &segments)
 
 void APIRouter::route(const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder)
 {
+    if (!OriginRule::accepts(request)) {
+        sendError(responder, kFromWebPage, "403 Forbidden");
+        return;
+    }
     const APIRoute route = match(request.method, segments);
     switch (route.kind) {
     case APIRoute::Kind::Info: sendInfo(responder); break;
