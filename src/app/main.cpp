@@ -2,6 +2,7 @@
 #include "LogindSleepInhibitor.h"
 #include "LogindWakeNotifier.h"
 #include "RecordingManager.h"
+#include "RecordingServer.h"
 #include "SocketWakeHelperConnection.h"
 #include "SystemdHelperRegistration.h"
 #include "TerminationSignals.h"
@@ -95,6 +96,16 @@ int main(int argc, char **argv)
         return new SocketWakeHelperConnection(SocketWakeHelperConnection::defaultSocketPath(), parent);
     };
     WakeScheduler::setSharedEnvironment(std::move(wakeEnvironment));
+
+#ifdef TIVOLUX_TEST_HOOKS
+    // Test builds may listen on another port, so that tests of the whole
+    // program run beside a recorder that uses the fixed one.
+    if (const QByteArray port = qgetenv("TIVOLUX_RECORDER_TEST_PORT"); !port.isEmpty()) {
+        RecordingServer::Configuration server;
+        server.port = port.toUShort();
+        RecordingServer::setSharedConfiguration(server);
+    }
+#endif
 
 #ifdef TIVOLUX_DESKTOP
     if (!headless)

@@ -19,16 +19,17 @@ namespace {
 const QByteArray kCRLF = QByteArrayLiteral("\r\n");
 const QByteArray kPlainText = QByteArrayLiteral("text/plain; charset=utf-8");
 
-// Without a body, the status text is the body.
+// Without a body, the status text is the body. An answer to HEAD carries
+// the header of the whole answer and no body.
 QByteArray wholeResponse(const QByteArray &status, const QByteArray &contentType,
-                         const std::optional<QByteArray> &body)
+                         const std::optional<QByteArray> &body, bool headOnly = false)
 {
     const QByteArray payload = body.value_or(status);
     QByteArray message = "HTTP/1.1 " + status + kCRLF;
     message += "Content-Type: " + contentType + kCRLF;
     message += "Content-Length: " + QByteArray::number(payload.size()) + kCRLF;
     message += "Connection: close" + kCRLF + kCRLF;
-    return message + payload;
+    return headOnly ? message : message + payload;
 }
 
 QByteArray fileHeader(const ByteRange &range, qint64 total)
@@ -168,10 +169,10 @@ bool HTTPConnection::beginAnswer()
 }
 
 void HTTPConnection::send(const QByteArray &status, const QByteArray &contentType,
-                          const std::optional<QByteArray> &body)
+                          const std::optional<QByteArray> &body, bool headOnly)
 {
     if (beginAnswer())
-        writeThenClose(wholeResponse(status, contentType, body));
+        writeThenClose(wholeResponse(status, contentType, body, headOnly));
 }
 
 void HTTPConnection::serveFile(const std::optional<QString> &path, const std::optional<QString> &range,

@@ -64,9 +64,10 @@ public:
     void start();
 
     // Writes one whole response and closes the connection once the bytes are
-    // handed to the network. Without a body, the status text is the body.
+    // handed to the network. Without a body, the status text is the body;
+    // headOnly leaves the body out and keeps its length.
     void send(const QByteArray &status, const QByteArray &contentType,
-              const std::optional<QByteArray> &body = std::nullopt);
+              const std::optional<QByteArray> &body = std::nullopt, bool headOnly = false);
 
     // Answers from a file, whole or the one byte range asked for, with the
     // file's size taken now; none or an unreadable or empty file is a 404.

@@ -28,6 +28,8 @@ public:
     // Limits the size of every file the program writes (a full disk for the
     // program, nobody else).
     void limitFileSize(qint64 bytes) { m_fileSizeLimit = bytes; }
+    // Listens on the given port instead of the fixed one (test builds only).
+    void useTestPort(quint16 port);
     // The command line, "--headless" unless set here.
     void setArguments(const QStringList &arguments) { m_process.setArguments(arguments); }
 
@@ -50,6 +52,7 @@ private:
     QProcess m_process;
     QByteArray m_output;
     qint64 m_fileSizeLimit = -1;
+    quint16 m_port = kPort;
 };
 
 // A stored recording of a programme that is on air now.
