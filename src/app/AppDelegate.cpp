@@ -4,6 +4,7 @@
 #include "RecordingServer.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QTimer>
 
 AppDelegate::AppDelegate(bool headless, std::chrono::milliseconds quitDelay, QObject *parent)
@@ -16,7 +17,22 @@ AppDelegate::AppDelegate(bool headless, std::chrono::milliseconds quitDelay, QOb
 void AppDelegate::applicationDidFinishLaunching()
 {
     startServer();
-    RecordingManager::shared();
+    const RecordingManager &manager = RecordingManager::shared();
+    if (m_headless)
+        announce(manager.recordingsFolderURL());
+}
+
+// Without a window, one line tells a newcomer where to look.
+void AppDelegate::announce(const QString &folder)
+{
+    const quint16 port = RecordingServer::shared().serverPort();
+    if (port == 0)
+        return;
+    const QString host = RecordingServer::localIPv4Address().value_or(QStringLiteral("localhost"));
+    qInfo().noquote() << QStringLiteral("[TivoluxRecorder] web page at http://%1:%2/, recordings in %3")
+                             .arg(host)
+                             .arg(port)
+                             .arg(folder);
 }
 
 void AppDelegate::startServer()

@@ -25,6 +25,7 @@ public:
 
 private:
     void startServer();
+    void announce(const QString &folder);
 
     bool m_headless;
     std::chrono::milliseconds m_quitDelay;

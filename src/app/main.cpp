@@ -6,6 +6,7 @@
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
 #include "SingleInstance.h"
+#include "RecordingServer.h"
 #include "SocketWakeHelperConnection.h"
 #include "SystemdHelperRegistration.h"
 #include "TerminationSignals.h"
@@ -126,6 +127,16 @@ int main(int argc, char **argv)
         return new SocketWakeHelperConnection(SocketWakeHelperConnection::defaultSocketPath(), parent);
     };
     WakeScheduler::setSharedEnvironment(std::move(wakeEnvironment));
+
+#ifdef TIVOLUX_TEST_HOOKS
+    // Test builds may listen on another port, so that tests of the whole
+    // program run beside a recorder that uses the fixed one.
+    if (const QByteArray port = qgetenv("TIVOLUX_RECORDER_TEST_PORT"); !port.isEmpty()) {
+        RecordingServer::Configuration server;
+        server.port = port.toUShort();
+        RecordingServer::setSharedConfiguration(server);
+    }
+#endif
 
 #ifdef TIVOLUX_DESKTOP
     if (!headless)

@@ -24,10 +24,10 @@ void sendJSONData(const HTTPResponder &responder, const QByteArray &document, co
     responder.send(status, kJSON, document);
 }
 
-void sendError(const HTTPResponder &responder, const QString &message)
+void sendError(const HTTPResponder &responder, const QString &message, const QByteArray &status)
 {
     const QJsonObject document{{QStringLiteral("error"), message}};
-    responder.send("400 Bad Request", kJSON, QJsonDocument(document).toJson(QJsonDocument::Compact));
+    responder.send(status, kJSON, QJsonDocument(document).toJson(QJsonDocument::Compact));
 }
 
 void sendNotFound(const HTTPResponder &responder)

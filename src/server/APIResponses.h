@@ -14,8 +14,9 @@ namespace APIResponses {
 void sendJSON(const HTTPResponder &responder, const QJsonObject &document, const QByteArray &status);
 // A document already encoded.
 void sendJSONData(const HTTPResponder &responder, const QByteArray &document, const QByteArray &status);
-// 400 with {"error": message}, written compactly.
-void sendError(const HTTPResponder &responder, const QString &message);
+// {"error": message}, written compactly; 400 unless another status is given.
+void sendError(const HTTPResponder &responder, const QString &message,
+               const QByteArray &status = "400 Bad Request");
 void sendNotFound(const HTTPResponder &responder);
 void sendNoContent(const HTTPResponder &responder);
 

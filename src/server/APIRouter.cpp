@@ -5,18 +5,24 @@
 #include "HTTPRequest.h"
 #include "HTTPResponder.h"
 #include "JSONCoding.h"
+#include "OriginRule.h"
 #include "RecorderInfo.h"
+#include "RecorderStatus.h"
 #include "RecordingInfo.h"
 #include "RecordingManager.h"
+#include "RecordingServer.h"
 #include "RecordingsFolder.h"
 
+#include <QFile>
 
 using namespace APIResponses;
 
 namespace {
 
 const QString kInvalidRequest = QStringLiteral("Invalid request.");
+const QString kFromWebPage = QStringLiteral("Requests from web pages are not accepted.");
 const QString kVideoSuffix = QStringLiteral(".ts");
+const QString kPageResource = QStringLiteral(":/page/index.html");
 
 bool is(const QStringList &segments, std::initializer_list<const char *> expected)
 {
@@ -60,6 +66,10 @@ APIRoute APIRouter::match(const QString &method, const QStringList &segments)
     using Kind = APIRoute::Kind;
     const bool get = method == QLatin1String("GET");
     const bool post = method == QLatin1String("POST");
+    if ((get || method == QLatin1String("HEAD")) && segments.isEmpty())
+        return {Kind::Page, {}, !get};
+    if (get && is(segments, {"api", "status"}))
+        return {Kind::Status, {}};
     if (get && is(segments, {"api", "info"}))
         return {Kind::Info, {}};
     if (get && is(segments, {"api", "recordings"}))
@@ -80,10 +90,19 @@ APIRoute APIRouter::match(const QString &method, const QStringList &segments)
 
 void APIRouter::route(const HTTPRequest &request, const QStringList &segments, const HTTPResponder &responder)
 {
-    const APIRoute route = match(request.method, segments);
+    if (!OriginRule::accepts(request)) {
+        sendError(responder, kFromWebPage, "403 Forbidden");
+        return;
+    }
+    APIRoute route = match(request.method, segments);
+    // The page has one address; a path that decoded to nothing is not it.
+    if (route.kind == APIRoute::Kind::Page && request.path != QLatin1String("/"))
+        route = {};
     switch (route.kind) {
     case APIRoute::Kind::Info: sendInfo(responder); break;
     case APIRoute::Kind::List: sendList(responder); break;
+    case APIRoute::Kind::Page: sendPage(route.headOnly, responder); break;
+    case APIRoute::Kind::Status: sendStatus(responder); break;
     case APIRoute::Kind::Schedule: schedule(request, responder); break;
     case APIRoute::Kind::Extend: extend(route.target, request, responder); break;
     case APIRoute::Kind::Stop: stopOrDelete(route.target, false, responder); break;
@@ -101,6 +120,24 @@ void APIRouter::sendInfo(const HTTPResponder &responder)
 void APIRouter::sendList(const HTTPResponder &responder)
 {
     sendJSONData(responder, m_list.encode(manager().recordings()), "200 OK");
+}
+
+void APIRouter::sendPage(bool headOnly, const HTTPResponder &responder)
+{
+    // Read once: the page is part of the program and never changes.
+    static const QByteArray page = [] {
+        QFile file(kPageResource);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    responder.send("200 OK", "text/html; charset=utf-8", page, headOnly);
+}
+
+void APIRouter::sendStatus(const HTTPResponder &responder)
+{
+    const RecorderStatus status = RecorderStatus::make(RecordingServer::localIPv4Address(),
+                                                       manager().recordingsFolderURL(), manager().recordings(),
+                                                       QDateTime::currentDateTimeUtc());
+    sendJSON(responder, status.toJSON(), "200 OK");
 }
 
 void APIRouter::schedule(const HTTPRequest &request, const HTTPResponder &responder)

@@ -15,7 +15,7 @@ struct HTTPRequest;
 // the route acts on (an id, or the recording's file name).
 struct APIRoute
 {
-    enum class Kind { NotFound, Info, List, Schedule, Extend, Stop, Delete, Play };
+    enum class Kind { NotFound, Info, List, Schedule, Extend, Stop, Delete, Play, Page, Status };
 
     Kind kind = Kind::NotFound;
     QString target;
@@ -46,6 +46,8 @@ private:
     RecordingManager &manager() const;
     void sendInfo(const HTTPResponder &responder);
     void sendList(const HTTPResponder &responder);
+    void sendPage(bool headOnly, const HTTPResponder &responder);
+    void sendStatus(const HTTPResponder &responder);
     void schedule(const HTTPRequest &request, const HTTPResponder &responder);
     void extend(const QString &idText, const HTTPRequest &request, const HTTPResponder &responder);
     void stopOrDelete(const QString &idText, bool deleting, const HTTPResponder &responder);

@@ -19,16 +19,17 @@ namespace {
 const QByteArray kCRLF = QByteArrayLiteral("\r\n");
 const QByteArray kPlainText = QByteArrayLiteral("text/plain; charset=utf-8");
 
-// Without a body, the status text is the body.
+// Without a body, the status text is the body. An answer to HEAD carries
+// the header of the whole answer and no body.
 QByteArray wholeResponse(const QByteArray &status, const QByteArray &contentType,
-                         const std::optional<QByteArray> &body)
+                         const std::optional<QByteArray> &body, bool headOnly = false)
 {
     const QByteArray payload = body.value_or(status);
     QByteArray message = "HTTP/1.1 " + status + kCRLF;
     message += "Content-Type: " + contentType + kCRLF;
     message += "Content-Length: " + QByteArray::number(payload.size()) + kCRLF;
     message += "Connection: close" + kCRLF + kCRLF;
-    return message + payload;
+    return headOnly ? message : message + payload;
 }
 
 QByteArray fileHeader(const ByteRange &range, qint64 total)
@@ -86,6 +87,7 @@ HTTPConnection::HTTPConnection(QTcpSocket *socket, Timing timing, RequestHandler
     , m_socket(socket)
     , m_timing(timing)
     , m_handler(std::move(handler))
+    , m_stallBound(timing.sendStallTimeout)
 {
     m_socket->setParent(this);
     // Bounds what the socket buffers on our behalf, also after the request,
@@ -109,6 +111,7 @@ void HTTPConnection::start()
         cancel();
         return;
     }
+    enableKeepAlive();
     receiveAvailable();
 }
 
@@ -124,7 +127,7 @@ void HTTPConnection::receiveAvailable()
             m_requestComplete = true;
             // The client is no longer watched once nothing is read; the
             // answer must come within the stall bound.
-            m_watchdog.start(m_timing.sendStallTimeout);
+            m_watchdog.start(m_stallBound);
             stopReading();
             handle(*request);
             return;
@@ -166,10 +169,10 @@ bool HTTPConnection::beginAnswer()
 }
 
 void HTTPConnection::send(const QByteArray &status, const QByteArray &contentType,
-                          const std::optional<QByteArray> &body)
+                          const std::optional<QByteArray> &body, bool headOnly)
 {
     if (beginAnswer())
-        writeThenClose(wholeResponse(status, contentType, body));
+        writeThenClose(wholeResponse(status, contentType, body, headOnly));
 }
 
 void HTTPConnection::serveFile(const std::optional<QString> &path, const std::optional<QString> &range,
@@ -200,6 +203,7 @@ void HTTPConnection::serveFile(const std::optional<QString> &path, const std::op
         return;
     }
     m_fileHandle = std::move(file);
+    m_stallBound = m_timing.fileStallTimeout;
     // Corked, the socket sends only full segments: the header goes out with
     // the first body bytes, and the body in the largest segments the link
     // takes, which roughly doubles what one connection carries over a fast
@@ -228,6 +232,9 @@ void HTTPConnection::sendChunk(qint64 offset, qint64 remaining)
         return;
     }
     m_piece = {offset, qMin(remaining, kPieceSize), remaining};
+    // The wait for the header's bytes has ended; the body has its own bound.
+    if (!m_watchdog.isActive())
+        m_watchdog.start(m_stallBound);
     sendPiece();
 }
 
@@ -249,7 +256,7 @@ void HTTPConnection::sendPiece()
             m_piece.left -= sent;
             m_piece.remaining -= sent;
             // Progress: the client is still reading.
-            m_watchdog.start(m_timing.sendStallTimeout);
+            m_watchdog.start(m_stallBound);
             continue;
         }
         if (sent < 0 && errno == EINTR)
@@ -291,7 +298,7 @@ void HTTPConnection::write(const QByteArray &bytes, std::function<void()> whenTa
         cancel();
     if (m_closed)
         return;
-    m_watchdog.start(m_timing.sendStallTimeout);
+    m_watchdog.start(m_stallBound);
 }
 
 void HTTPConnection::writeThenClose(const QByteArray &bytes)
@@ -306,7 +313,7 @@ void HTTPConnection::bytesTaken()
         return;
     if (m_socket->bytesToWrite() > 0) {
         // Progress: the client is still reading.
-        m_watchdog.start(m_timing.sendStallTimeout);
+        m_watchdog.start(m_stallBound);
         return;
     }
     m_watchdog.stop();
@@ -339,6 +346,23 @@ void HTTPConnection::setCorked(bool corked)
     m_corked = corked;
     const int value = corked ? 1 : 0;
     ::setsockopt(int(m_socket->socketDescriptor()), IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+}
+
+// Probes a connection that carries no traffic, so that a peer that went away
+// without a word (switched off, out of the network) is released even while
+// nothing else bounds the wait. Where the kernel refuses, the connection
+// still works, with the stall bounds alone.
+void HTTPConnection::enableKeepAlive()
+{
+    const int descriptor = int(m_socket->socketDescriptor());
+    const int on = 1;
+    const int idle = int(m_timing.keepAliveIdle.count());
+    const int interval = int(m_timing.keepAliveInterval.count());
+    const int probes = m_timing.keepAliveProbes;
+    ::setsockopt(descriptor, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 void HTTPConnection::closeFile()

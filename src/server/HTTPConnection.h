@@ -30,16 +30,24 @@ public:
 
     // How long a socket may stall. A client must deliver its whole request
     // within requestTimeout of connecting, so one that sends nothing or
-    // trickles bytes forever is dropped; a response whose bytes the client
-    // stops taking is dropped after sendStallTimeout without progress, which
-    // frees its file handle and buffered piece (an answer that takes longer
-    // than that to be ready is dropped too). After the response the client
-    // has lingerTimeout to close its side.
+    // trickles bytes forever is dropped. A whole-message answer (and the
+    // wait for it to be ready) may stall for sendStallTimeout. A file answer
+    // may stall for fileStallTimeout without progress: a player paused on a
+    // recording stops reading for as long as its viewer is away, and costs
+    // only its descriptor and one piece meanwhile. Peers that are really
+    // gone are found by TCP keepalive (a probe after keepAliveIdle without
+    // traffic, then every keepAliveInterval, dropped after keepAliveProbes
+    // unanswered ones) or by the kernel's retransmission limits. After the
+    // response the client has lingerTimeout to close its side.
     struct Timing
     {
         std::chrono::milliseconds requestTimeout{30000};
         std::chrono::milliseconds sendStallTimeout{60000};
+        std::chrono::milliseconds fileStallTimeout{std::chrono::hours(6)};
         std::chrono::milliseconds lingerTimeout{2000};
+        std::chrono::seconds keepAliveIdle{60};
+        std::chrono::seconds keepAliveInterval{10};
+        int keepAliveProbes = 6;
     };
 
     static constexpr qint64 kReceiveSize = 65536;
@@ -56,9 +64,10 @@ public:
     void start();
 
     // Writes one whole response and closes the connection once the bytes are
-    // handed to the network. Without a body, the status text is the body.
+    // handed to the network. Without a body, the status text is the body;
+    // headOnly leaves the body out and keeps its length.
     void send(const QByteArray &status, const QByteArray &contentType,
-              const std::optional<QByteArray> &body = std::nullopt);
+              const std::optional<QByteArray> &body = std::nullopt, bool headOnly = false);
 
     // Answers from a file, whole or the one byte range asked for, with the
     // file's size taken now; none or an unreadable or empty file is a 404.
@@ -87,6 +96,7 @@ private:
     void socketWritable();
     void finish();
     void setCorked(bool corked);
+    void enableKeepAlive();
     void closeFile();
 
     QTcpSocket *m_socket;
@@ -116,4 +126,6 @@ private:
     // Bounds the current wait: for the request, for the client to take
     // bytes, or for it to close after the response.
     QTimer m_watchdog;
+    // How long the answer being sent may go without progress.
+    std::chrono::milliseconds m_stallBound;
 };

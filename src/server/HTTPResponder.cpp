@@ -12,10 +12,10 @@ HTTPResponder::HTTPResponder(QPointer<HTTPListener> listener, quint64 connection
 }
 
 void HTTPResponder::send(const QByteArray &status, const QByteArray &contentType,
-                         const std::optional<QByteArray> &body) const
+                         const std::optional<QByteArray> &body, bool headOnly) const
 {
-    post([status, contentType, body](HTTPConnection &connection) {
-        connection.send(status, contentType, body);
+    post([status, contentType, body, headOnly](HTTPConnection &connection) {
+        connection.send(status, contentType, body, headOnly);
     });
 }
 

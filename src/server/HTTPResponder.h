@@ -19,7 +19,7 @@ public:
     HTTPResponder(QPointer<HTTPListener> listener, quint64 connectionID);
 
     void send(const QByteArray &status, const QByteArray &contentType,
-              const std::optional<QByteArray> &body = std::nullopt) const;
+              const std::optional<QByteArray> &body = std::nullopt, bool headOnly = false) const;
     void serveFile(const std::optional<QString> &path, const std::optional<QString> &range, bool headOnly) const;
 
 private:

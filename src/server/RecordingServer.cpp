@@ -27,9 +27,24 @@ RecordingServer::~RecordingServer()
     m_http.reset();
 }
 
+namespace {
+
+RecordingServer::Configuration &sharedConfiguration()
+{
+    static RecordingServer::Configuration configuration;
+    return configuration;
+}
+
+} // namespace
+
+void RecordingServer::setSharedConfiguration(Configuration configuration)
+{
+    sharedConfiguration() = std::move(configuration);
+}
+
 RecordingServer &RecordingServer::shared()
 {
-    static RecordingServer *const instance = new RecordingServer();
+    static RecordingServer *const instance = new RecordingServer(sharedConfiguration());
     return *instance;
 }
 

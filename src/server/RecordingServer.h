@@ -40,8 +40,9 @@ public:
     ~RecordingServer() override;
 
     // The process-wide server, created on first use on the main thread and
-    // kept until the process ends.
+    // kept until the process ends, with the configuration set before.
     static RecordingServer &shared();
+    static void setSharedConfiguration(Configuration configuration);
 
     // Listens unless a listener exists already. Failures are kept in
     // startError and logged; nothing is retried once a listener exists.

@@ -150,7 +150,15 @@ bool RecorderProcess::start(bool waitForAPI)
         return false;
     if (!waitForAPI)
         return true;
-    return testsupport::waitUntil([] { return apiRequest(kPort, "GET", "/api/info").has_value(); });
+    return testsupport::waitUntil([this] { return apiRequest(m_port, "GET", "/api/info").has_value(); });
+}
+
+void RecorderProcess::useTestPort(quint16 port)
+{
+    m_port = port;
+    QProcessEnvironment env = m_process.processEnvironment();
+    env.insert(QStringLiteral("TIVOLUX_RECORDER_TEST_PORT"), QString::number(port));
+    m_process.setProcessEnvironment(env);
 }
 
 std::optional<int> RecorderProcess::runToExit(int milliseconds)

@@ -42,6 +42,8 @@ public:
     // Limits open descriptors; with the hard limit at the soft one, the
     // program cannot raise it.
     void limitOpenFiles(qint64 soft, qint64 hard) { m_openFileLimit = {soft, hard}; }
+    // Listens on the given port instead of the fixed one (test builds only).
+    void useTestPort(quint16 port);
     // The command line, "--headless" unless set here.
     void setArguments(const QStringList &arguments) { m_process.setArguments(arguments); }
     // The display the program finds; none unless set here.
@@ -73,6 +75,7 @@ private:
     QByteArray m_output;
     qint64 m_fileSizeLimit = -1;
     std::pair<qint64, qint64> m_openFileLimit{-1, -1};
+    quint16 m_port = kPort;
 };
 
 // A stored recording of a programme that is on air now.

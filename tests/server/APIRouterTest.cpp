@@ -156,7 +156,7 @@ TEST_F(APIRouterTest, EverythingElseIsNotFound)
     start({finished});
     for (const QByteArray method : {"PUT", "HEAD"})
         expectNotFound(request(method, "/api/recordings"), method.constData());
-    expectNotFound(request("GET", "/"), "root");
+    expectNotFound(request("GET", "/index.html"), "the page by another name");
     expectNotFound(request("GET", "/API/info"), "upper-case segment");
     expectNotFound(request("GET", "/api/info/more"), "extra segment");
     expectNotFound(request("GET", "/api/%zzinfo"), "malformed escape");

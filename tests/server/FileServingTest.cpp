@@ -190,6 +190,34 @@ TEST_F(FileServingTest, ReaderThatStopsReadingReleasesTheFile)
     EXPECT_EQ(openHandles(path), 0);
 }
 
+TEST_F(FileServingTest, PausedPlayerResumesAfterLongerThanAWholeAnswerMayStallAndGetsEveryByte)
+{
+    // A paused player stops reading for far longer than a whole answer may
+    // stall; its file answer keeps waiting for it.
+    server.reset();
+    HTTPConnection::Timing timing = shortTiming();
+    timing.sendStallTimeout = 200ms;
+    timing.fileStallTimeout = 60s;
+    startServer(timing);
+    const QByteArray content = randomBytes(16 * 1048576, 10);
+    const QString path = makeFile(QStringLiteral("paused.ts"), content);
+
+    RawClient paused(port, RawClient::Reading::Stalled);
+    paused.send(get("/paused.ts", "bytes=5-"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return paused.hasUnreadBytes(); }));
+    testsupport::spin(900ms);
+    EXPECT_EQ(server->connectionCount(), 1);
+    EXPECT_EQ(openHandles(path), 1);
+    paused.resume();
+    ASSERT_TRUE(paused.waitForClose());
+    const auto response = HTTPResponse::parse(paused.received());
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->statusLine, "HTTP/1.1 206 Partial Content");
+    EXPECT_TRUE(response->body == content.mid(5));
+    EXPECT_TRUE(waitForNoConnections());
+    EXPECT_EQ(openHandles(path), 0);
+}
+
 TEST_F(FileServingTest, ClientsThatResetMidAnswerReleaseTheFileAndLeaveTheServerServing)
 {
     // A client that drops its connection with unread bytes resets it; the

@@ -2,9 +2,53 @@
 #include "TestSupport.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QThread>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 using namespace std::chrono_literals;
+
+namespace {
+
+struct KeepAlive
+{
+    int enabled = -1;
+    int idle = -1;
+    int interval = -1;
+    int probes = -1;
+};
+
+int socketOption(int descriptor, int level, int name)
+{
+    int value = -1;
+    socklen_t size = sizeof value;
+    return ::getsockopt(descriptor, level, name, &value, &size) == 0 ? value : -1;
+}
+
+// The keepalive settings of this process's socket whose peer is the given
+// local port: the server's side of a test client's connection.
+std::optional<KeepAlive> serverSideKeepAlive(quint16 clientPort)
+{
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const int descriptor = name.toInt();
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&peer), &size) != 0 || peer.sin_family != AF_INET
+            || ntohs(peer.sin_port) != clientPort)
+            continue;
+        return KeepAlive{socketOption(descriptor, SOL_SOCKET, SO_KEEPALIVE),
+                         socketOption(descriptor, IPPROTO_TCP, TCP_KEEPIDLE),
+                         socketOption(descriptor, IPPROTO_TCP, TCP_KEEPINTVL),
+                         socketOption(descriptor, IPPROTO_TCP, TCP_KEEPCNT)};
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 class HTTPConnectionTest : public HTTPServerFixture
 {
@@ -198,4 +242,24 @@ TEST_F(HTTPConnectionTest, ConnectionsBeyondTheCapAreClosedAtOnceAndTheNextOneAf
     const auto response = HTTPResponse::parse(exchange(port, "GET /info HTTP/1.1\r\n\r\n"));
     ASSERT_TRUE(response);
     EXPECT_EQ(response->body, QByteArray("ok"));
+}
+
+TEST_F(HTTPConnectionTest, AcceptedConnectionsProbePeersThatMayHaveVanished)
+{
+    // Values unlike the defaults, so that the ones set are the ones given.
+    server.reset();
+    HTTPConnection::Timing timing = patientTiming();
+    timing.keepAliveIdle = 7s;
+    timing.keepAliveInterval = 3s;
+    timing.keepAliveProbes = 4;
+    startServer(timing);
+    RawClient client(port);
+    client.send("GET /slow");
+    ASSERT_TRUE(testsupport::waitUntil([this] { return server->connectionCount() == 1; }));
+    const auto keepAlive = serverSideKeepAlive(client.localPort());
+    ASSERT_TRUE(keepAlive);
+    EXPECT_EQ(keepAlive->enabled, 1);
+    EXPECT_EQ(keepAlive->idle, 7);
+    EXPECT_EQ(keepAlive->interval, 3);
+    EXPECT_EQ(keepAlive->probes, 4);
 }

@@ -44,6 +44,7 @@ protected:
         HTTPConnection::Timing timing;
         timing.requestTimeout = std::chrono::milliseconds(400);
         timing.sendStallTimeout = std::chrono::milliseconds(400);
+        timing.fileStallTimeout = std::chrono::milliseconds(400);
         timing.lingerTimeout = std::chrono::milliseconds(400);
         return timing;
     }
@@ -54,6 +55,7 @@ protected:
         HTTPConnection::Timing timing;
         timing.requestTimeout = std::chrono::seconds(60);
         timing.sendStallTimeout = std::chrono::seconds(60);
+        timing.fileStallTimeout = std::chrono::seconds(60);
         return timing;
     }
 

@@ -30,6 +30,7 @@ public:
     bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     bool waitForBytes(qsizetype count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     const QByteArray &received() const { return m_received; }
+    quint16 localPort() const { return m_socket.localPort(); }
     bool isClosed() const { return m_closed; }
 
 private:
