@@ -54,15 +54,6 @@ protected:
         return await(asked);
     }
 
-    std::optional<LaunchRefusal> claimFromAnotherLaunch(bool headless, const QString &folder)
-    {
-        auto claimed = std::async(std::launch::async, [&] {
-            SingleInstance later(headless ? Mode::Headless : Mode::Desktop, runtime.path());
-            return claimRecorder(later, headless, folder);
-        });
-        return await(claimed);
-    }
-
     QString lockFile(const QString &folder) const
     {
         return QDir(folder).filePath(QLatin1String(RecordingsFolderLock::kFileName));
@@ -139,25 +130,6 @@ TEST_F(Instances, ACopyThatHoldsTheLockButDoesNotAnswerIsGivenUpOnInTime)
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(askFromAnotherLaunch(300ms), HandOver::NoAnswer);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
-}
-
-TEST_F(Instances, ALaunchThatFindsAnotherRecorderEndsAsItsKindAndOwnerRequire)
-{
-    SingleInstance owner(Mode::Desktop, runtime.path());
-    ASSERT_TRUE(isTaken(owner.claim()));
-    const QByteArray pid = "process " + QByteArray::number(qint64(::getpid()));
-
-    const auto desktop = claimFromAnotherLaunch(false, recordings.path());
-    ASSERT_TRUE(desktop);
-    EXPECT_EQ(desktop->exitStatus, 0) << "handed over";
-    EXPECT_TRUE(desktop->alert.isEmpty());
-
-    const auto headless = claimFromAnotherLaunch(true, recordings.path());
-    ASSERT_TRUE(headless);
-    EXPECT_NE(headless->exitStatus, 0);
-    EXPECT_TRUE(headless->line.toUtf8().contains(pid)) << headless->line.toStdString();
-    EXPECT_TRUE(headless->alert.isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(lockFile(recordings.path()))) << "the folder was not touched";
 }
 
 TEST_F(Instances, ALaunchOnAFolderAnotherRecorderOwnsEndsAndAnUnlockableFolderDoesNotStopIt)
