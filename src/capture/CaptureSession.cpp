@@ -67,10 +67,12 @@ void CaptureSession::addHandle(CaptureTransfer *transfer)
 
 void CaptureSession::cancel(CaptureTransfer *transfer)
 {
-    if (!transfer || transfer->m_cancelled || transfer->m_ended)
+    if (!transfer || transfer->m_cancelled)
         return;
     transfer->m_cancelled = true;
-    transfer->stopTimers();
+    if (transfer->m_ended)
+        return; // out of the client already, and its done event will not come
+    transfer->stopWaiting();
     // Inside the client's callbacks the transfer is aborted by its own
     // callback's answer and removed once the client has returned.
     if (m_depth == 0)
@@ -133,7 +135,7 @@ void CaptureSession::collectEnded()
         // Ended before it is handed out, so that its done event may start
         // or cancel other transfers of this session.
         transfer->m_ended = true;
-        transfer->stopTimers();
+        transfer->stopWaiting();
         retire(transfer);
         transfer->complete(code);
     }

@@ -28,8 +28,9 @@ public:
     // Starts a transfer; it belongs to the session, and the pointer stays
     // valid until its done event has returned or it is cancelled.
     CaptureTransfer *get(const CaptureTransfer::Request &request, CaptureTransfer::Events events);
-    // Ends a transfer that has not ended yet; no event of it comes any more.
-    // Safe inside the transfer's own events.
+    // Ends a transfer; no event of it comes any more, even when it is
+    // cancelled from its own head event at its end. Safe inside the
+    // transfer's own events.
     void cancel(CaptureTransfer *transfer);
 
 private:

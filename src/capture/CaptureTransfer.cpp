@@ -49,7 +49,6 @@ CaptureTransfer::CaptureTransfer(CaptureSession &session, const Request &request
     // ends counts as silence.
     m_idle.setSingleShot(true);
     QObject::connect(&m_idle, &QTimer::timeout, &m_session, [this] {
-        m_timedOut = true;
         m_session.cancel(this);
         if (m_events.done)
             m_events.done(RecorderMessages::timedOut());
@@ -104,24 +103,25 @@ size_t CaptureTransfer::onData(char *data, size_t size, size_t count, void *self
         transfer->deliverHead();
         if (transfer->m_cancelled)
             return CURL_WRITEFUNC_ERROR;
-        if (transfer->m_request.batched) {
-            transfer->setBatchLimit(batchSize);
-            transfer->m_batch.reserve(readSize);
-        }
     }
     transfer->m_readSinceFlush = true;
     transfer->m_idle.start(transfer->m_request.idleTimeout);
-    if (transfer->m_request.batched) {
-        if (transfer->m_batchLimit == 1)
-            transfer->setBatchLimit(batchSize); // flowing again after a pause
-        transfer->m_flush.start(flushInterval);
+    if (!transfer->m_request.batched) {
+        if (transfer->m_events.data)
+            transfer->m_events.data(data, qsizetype(length));
+        return transfer->m_cancelled ? CURL_WRITEFUNC_ERROR : length;
     }
-    if (transfer->m_request.batched) {
-        transfer->m_batch.append(data, qsizetype(length)); // handed out once the client returns
-        return length;
+    // The first data, or the first after a pause: batching starts (again).
+    if (transfer->m_batchLimit == 1) {
+        transfer->setBatchLimit(batchSize);
+        transfer->m_batch.reserve(readSize);
     }
-    if (transfer->m_events.data)
-        transfer->m_events.data(data, qsizetype(length));
+    transfer->m_flush.start(flushInterval);
+    // Handed out once the client returns, or at once when the client goes
+    // on reading a fast stream in one go.
+    transfer->m_batch.append(data, qsizetype(length));
+    if (transfer->m_batch.size() >= readSize)
+        transfer->deliverBatch();
     return transfer->m_cancelled ? CURL_WRITEFUNC_ERROR : length;
 }
 
@@ -179,7 +179,7 @@ QString CaptureTransfer::failureDescription(int code) const
     }
 }
 
-void CaptureTransfer::stopTimers()
+void CaptureTransfer::stopWaiting()
 {
     m_idle.stop();
     m_flush.stop();

@@ -77,7 +77,8 @@ private:
     void deliverBatch();
     // The transfer ended in the client with the given result.
     void complete(int code);
-    void stopTimers();
+    // Stops the timers and undoes the batching of the socket.
+    void stopWaiting();
     void flush();
     void setBatchLimit(int bytes);
     QString failureDescription(int code) const;
@@ -92,14 +93,14 @@ private:
     bool m_cancelled = false;
     bool m_ended = false;
     bool m_headDelivered = false;
-    bool m_timedOut = false;
     bool m_headTooLong = false;
     qint64 m_headBytes = 0;
     Head m_head;
     QTimer m_idle;
     QTimer m_flush;
     // The body read during one wake-up of a batched transfer: the client
-    // hands it over in pieces of 16 KiB, written to the file in one go.
+    // hands it over in pieces of 16 KiB, written to the file in one go (or
+    // in pieces of readSize when the client reads on and on).
     QByteArray m_batch;
     int m_socket = -1;         // the connection's socket, once the client watches it
     int m_batchLimit = 1;      // the socket's receive low-water mark

@@ -85,8 +85,9 @@ public:
     // Asks the provider about the account and calls done once with the answer
     // on the thread of context; never when context is destroyed first. Every
     // failure (no address, network error, deadline passed, answer too large,
-    // unreadable answer) answers go ahead. Each check uses its own network client, so it never queues
-    // behind the requests of another check or of a recording. May be called
+    // unreadable answer) answers go ahead. Each check uses its own network
+    // client, so it never queues behind the requests of another check or of a
+    // recording. May be called
     // from any thread; context must then outlive the call itself.
     void checkLimit(const Account &account, const QString &userAgent, qint64 recentStarts, QObject *context,
                     std::function<void(const LimitAnswer &)> done) const;

@@ -87,3 +87,23 @@ TEST_F(StreamRecorderRetry, AResponseHeadIsBoundedInSizeAndInTime)
     EXPECT_EQ(slow->finishes[0].outcome, Outcome::failed(QStringLiteral("The request timed out.")));
     EXPECT_GE(slow->finishes[0].at - slow->createdAt, 2 * 280ms);
 }
+
+TEST_F(StreamRecorderRetry, RefusalsWithoutABodyAreOneAttemptEach)
+{
+    // The refusal's head and the end of its answer come together; the
+    // attempt must end once, with one retry after the delay.
+    provider.serve(QStringLiteral("/a.ts"), {Answer::body({}, "text/plain", 509), Answer::stream(3000),
+                                             Answer::body({}, "text/plain", 404)});
+    StreamRecorder::Timing timing = timingWithLimit(3);
+    timing.providerFullRetryDelay = 60ms;
+    timing.retryDelay = 60ms;
+
+    auto probe = record(QStringLiteral("/a.ts"), timing);
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(probe->finishes[0].outcome, Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
+    EXPECT_EQ(readFile(filePath()), FakeProvider::content(0, 3000));
+    // The 509, the stream, and two 404s after the end of the stream.
+    EXPECT_EQ(provider.requests().size(), 4);
+    for (const auto gap : gaps(provider.requests()))
+        EXPECT_GE(gap, 55ms);
+}
