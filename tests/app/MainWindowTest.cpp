@@ -191,6 +191,8 @@ TEST_F(MainWindow, AFolderThatAnotherRecorderOwnsIsRefusedUntilItLetsGo)
     EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), other.path());
     ASSERT_EQ(controller->tableModel()->rowCount(), 1);
     EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, elsewhere.id);
+}
+
 TEST_F(MainWindow, TimeColumnGrowsToFitDatesWrittenInFull)
 {
     const Recording today = finished(QStringLiteral("Today"));

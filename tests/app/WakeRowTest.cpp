@@ -69,6 +69,8 @@ TEST_F(WakeRow, WarnsWhileTheComputerCannotBeKeptAwakeForARecording)
     inhibitor->failure.reset();
     ASSERT_TRUE(testsupport::waitUntil([&] { return controller->wakeStatus()->fullText() == normal; }));
     EXPECT_TRUE(manager->isHoldingSleep());
+}
+
 // This system has no settings page for the helper: "Open Settings" explains
 // the approval with a command that can be copied, and can ask again.
 TEST_F(WakeRow, OpenSettingsExplainsTheApprovalWithACommandToCopy)
