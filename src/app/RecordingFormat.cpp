@@ -1,6 +1,7 @@
 #include "RecordingFormat.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 #include <array>
 #include <cmath>
 
@@ -100,6 +101,35 @@ StatusText statusText(const Recording &recording, const QLocale &locale)
         return {QStringLiteral("Waiting for a free provider connection"), TextTone::Orange};
     }
     return {};
+}
+
+namespace {
+
+QString counted(qint64 count, const char *one, const char *many)
+{
+    return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
+}
+
+QString duration(qint64 seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    const qint64 rest = seconds % 60;
+    return QStringLiteral("%1 min").arg(seconds / 60) + (rest ? QStringLiteral(" %1 s").arg(rest) : QString());
+}
+
+} // namespace
+
+QString gapsText(const Recording &recording)
+{
+    QStringList parts;
+    if (recording.reconnects > 0)
+        parts.append(counted(recording.reconnects, "gap", "gaps"));
+    if (recording.secondsMissing > 0)
+        parts.append(duration(recording.secondsMissing) + QStringLiteral(" missing"));
+    if (recording.skippedSegments > 0)
+        parts.append(counted(recording.skippedSegments, "segment skipped", "segments skipped"));
+    return parts.join(QStringLiteral(", "));
 }
 
 } // namespace RecordingFormat

@@ -29,6 +29,9 @@ QString programmeTime(const Recording &recording, const QDateTime &now, const QL
 // 1000 with 0, 1, 2 and 2 decimals.
 QString byteCount(qint64 bytes, const QLocale &locale = QLocale());
 StatusText statusText(const Recording &recording, const QLocale &locale = QLocale());
+// What the capture missed, for example "2 gaps, 14 s missing" or
+// "3 segments skipped"; empty when it missed nothing.
+QString gapsText(const Recording &recording);
 
 // The locale's date format without the weekday and with abbreviated month
 // names; exposed for tests.

@@ -5,6 +5,7 @@
 #include <QBrush>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QStringList>
 
 const RecordingTableModel::ColumnSpec RecordingTableModel::kColumns[ColumnCount] = {
     {"title", "Programme", 220},
@@ -80,10 +81,17 @@ QVariant RecordingTableModel::data(const QModelIndex &index, int role) const
         return text(*recording, index.column());
     case Qt::ForegroundRole:
         return colour(*recording, index.column());
-    case Qt::ToolTipRole:
-        if (index.column() == Status && recording->errorMessage)
-            return *recording->errorMessage;
-        return {};
+    case Qt::ToolTipRole: {
+        if (index.column() != Status)
+            return {};
+        // The error, then what the capture missed, each on its own line.
+        QStringList lines;
+        if (recording->errorMessage)
+            lines.append(*recording->errorMessage);
+        if (const QString gaps = RecordingFormat::gapsText(*recording); !gaps.isEmpty())
+            lines.append(gaps);
+        return lines.isEmpty() ? QVariant() : QVariant(lines.join(QLatin1Char('\n')));
+    }
     case Qt::TextAlignmentRole:
         return index.column() == Size ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                                       : QVariant(Qt::AlignLeft | Qt::AlignVCenter);

@@ -84,6 +84,14 @@ void HLSCapture::playlistReceived(const Result &result)
     // the one a redirect led to.
     m_playlist = parseMediaPlaylist(text, m_playlistURL);
     m_lastSequence = m_playlist.lastWrittenFor(m_lastSequence);
+    // Segments numbered between the last one written and the playlist's
+    // first have left it unfetched. The first pass starts wherever the live
+    // stream is, and a restarted numbering is no jump.
+    if (m_lastSequence >= 0 && !m_playlist.segments.isEmpty() && m_playlist.mediaSequence > m_lastSequence
+        && m_playlist.mediaSequence - m_lastSequence > 1) {
+        m_recorder.skipSegments(m_playlist.mediaSequence - m_lastSequence - 1);
+        m_lastSequence = m_playlist.mediaSequence - 1;
+    }
     m_nextSegment = 0;
     writeNewSegments();
 }

@@ -47,6 +47,8 @@ StreamRecorder::StreamRecorder(const QUrl &sourceURL, const QString &filePath, c
     connect(m_worker, &StreamRecorderWorker::progressed, this, &StreamRecorder::deliverProgress,
             Qt::QueuedConnection);
     connect(m_worker, &StreamRecorderWorker::ended, this, &StreamRecorder::deliverFinish, Qt::QueuedConnection);
+    connect(m_worker, &StreamRecorderWorker::gapClosed, this, &StreamRecorder::deliverGapClosed,
+            Qt::QueuedConnection);
 }
 
 StreamRecorder::~StreamRecorder()
@@ -125,16 +127,25 @@ bool StreamRecorder::isHLSAddress(const QUrl &url)
     return url.toString(QUrl::FullyEncoded).toLower().contains(QLatin1String(".m3u8?"));
 }
 
-void StreamRecorder::deliverProgress(qint64 bytes)
+void StreamRecorder::deliverProgress(qint64 bytes, const CaptureGaps &gaps)
 {
+    m_gaps = gaps;
     const auto callback = onProgress; // the callback may delete this recorder
     if (callback)
         callback(bytes);
 }
 
-void StreamRecorder::deliverFinish(const Outcome &outcome, qint64 bytes)
+void StreamRecorder::deliverFinish(const Outcome &outcome, qint64 bytes, const CaptureGaps &gaps)
 {
+    m_gaps = gaps;
     const auto callback = onFinish;
     if (callback)
         callback(outcome, bytes);
+}
+
+void StreamRecorder::deliverGapClosed(qint64 milliseconds)
+{
+    const auto callback = onGapClosed;
+    if (callback)
+        callback(milliseconds);
 }

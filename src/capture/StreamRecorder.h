@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureGaps.h"
 #include "StreamRecorderTiming.h"
 
 #include <QDateTime>
@@ -46,6 +47,8 @@ public:
 
     std::function<void(qint64 bytes)> onProgress;
     std::function<void(const Outcome &outcome, qint64 bytes)> onFinish;
+    // Data came again after the stream was lost for the given time.
+    std::function<void(qint64 milliseconds)> onGapClosed;
 
     // Opens the output file at its end and begins capturing. On failure
     // answers false with the reason; nothing runs then and no callback comes.
@@ -55,6 +58,8 @@ public:
     // Moves the end date, earlier or later; a date in the past ends at once.
     void extend(const QDateTime &to);
     bool isHLS() const;
+    // What the capture missed, as of the latest progress or finish callback.
+    const CaptureGaps &gaps() const { return m_gaps; }
 
     const QUrl &sourceURL() const { return m_sourceURL; }
     const QString &filePath() const { return m_filePath; }
@@ -64,8 +69,9 @@ public:
     static bool isHLSAddress(const QUrl &url);
 
 private:
-    void deliverProgress(qint64 bytes);
-    void deliverFinish(const Outcome &outcome, qint64 bytes);
+    void deliverProgress(qint64 bytes, const CaptureGaps &gaps);
+    void deliverFinish(const Outcome &outcome, qint64 bytes, const CaptureGaps &gaps);
+    void deliverGapClosed(qint64 milliseconds);
 
     const QUrl m_sourceURL;
     const QString m_filePath;
@@ -73,4 +79,5 @@ private:
     std::unique_ptr<QThread> m_thread;
     StreamRecorderWorker *m_worker = nullptr; // lives on m_thread once started
     bool m_started = false;
+    CaptureGaps m_gaps;
 };

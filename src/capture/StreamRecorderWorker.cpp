@@ -111,6 +111,7 @@ void StreamRecorderWorker::startHLS()
 
 bool StreamRecorderWorker::handleHLSError(const RecorderError &error)
 {
+    openGap();
     m_lastError = error.description();
     if (error.statusCode == RecorderMessages::kProviderFullStatus)
         return false; // a full provider is asked again until the end date, uncounted
@@ -119,9 +120,33 @@ bool StreamRecorderWorker::handleHLSError(const RecorderError &error)
 
 bool StreamRecorderWorker::handleHLSError(const QString &description)
 {
+    openGap();
     if (m_lastError.isEmpty())
         m_lastError = description;
     return countHLSFailure();
+}
+
+void StreamRecorderWorker::skipSegments(qint64 count)
+{
+    m_gaps.skippedSegments += count;
+}
+
+void StreamRecorderWorker::openGap()
+{
+    if (m_gapStart)
+        return;
+    m_gapStart = wallClock();
+    ++m_gaps.reconnects;
+}
+
+qint64 StreamRecorderWorker::closeGap()
+{
+    if (!m_gapStart)
+        return 0;
+    // A clock set back during the gap must not subtract from the total.
+    const qint64 milliseconds = std::max<qint64>(0, std::exchange(m_gapStart, std::nullopt)->msecsTo(wallClock()));
+    m_gaps.missingMilliseconds += milliseconds;
+    return milliseconds;
 }
 
 bool StreamRecorderWorker::countHLSFailure()
@@ -195,6 +220,12 @@ void StreamRecorderWorker::append(const char *data, qsizetype size)
     }
     m_bytes += size;
     m_consecutiveFailures = 0;
+    if (m_gapStart) {
+        // The end of a gap is reported at once, with the totals it changed.
+        emit gapClosed(closeGap());
+        reportProgress();
+        return;
+    }
     reportProgressIfDue();
 }
 
@@ -203,8 +234,13 @@ void StreamRecorderWorker::reportProgressIfDue()
     const auto now = std::chrono::steady_clock::now();
     if (m_lastProgressReport && now - *m_lastProgressReport < m_timing.progressInterval)
         return;
-    m_lastProgressReport = now;
-    emit progressed(m_bytes);
+    reportProgress();
+}
+
+void StreamRecorderWorker::reportProgress()
+{
+    m_lastProgressReport = std::chrono::steady_clock::now();
+    emit progressed(m_bytes, m_gaps);
 }
 
 void StreamRecorderWorker::taskCompleted(const QString &error)
@@ -223,6 +259,7 @@ void StreamRecorderWorker::attemptEnded(const QString &error)
     }
     if (!error.isEmpty() && m_lastError.isEmpty())
         m_lastError = error;
+    openGap();
     scheduleRetry([this] { startDataTask(); });
 }
 
@@ -258,7 +295,9 @@ void StreamRecorderWorker::finish(Outcome outcome)
     }
     if (outcome.kind == Outcome::Kind::Finished && m_bytes == 0)
         outcome = Outcome::failed(m_lastError.isEmpty() ? RecorderMessages::noVideo() : m_lastError);
-    emit ended(outcome, m_bytes);
+    // A gap still open at the end lasted until the end.
+    closeGap();
+    emit ended(outcome, m_bytes, m_gaps);
 }
 
 void StreamRecorderWorker::cancelDataTask()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CaptureGaps.h"
 #include "StreamRecorder.h"
 
 #include <QByteArray>
@@ -53,11 +54,15 @@ public:
     // fills an empty message.
     bool handleHLSError(const RecorderError &error);
     bool handleHLSError(const QString &description);
+    // Segments that left the live playlist before they were fetched.
+    void skipSegments(qint64 count);
 
 signals:
     // Emitted on this thread for the owner's thread.
-    void progressed(qint64 bytes);
-    void ended(const StreamRecorder::Outcome &outcome, qint64 bytes);
+    void progressed(qint64 bytes, const CaptureGaps &gaps);
+    void ended(const StreamRecorder::Outcome &outcome, qint64 bytes, const CaptureGaps &gaps);
+    // Data came again after a loss, which lasted the given time.
+    void gapClosed(qint64 milliseconds);
 
 private:
     QDateTime wallClock() const;
@@ -74,6 +79,11 @@ private:
     void attemptEnded(const QString &error);
     void scheduleRetry(const std::function<void()> &retry);
     bool countHLSFailure();
+    // The stream was lost: a gap begins unless one is already open.
+    void openGap();
+    // The time of the open gap, which ends now; 0 without one.
+    qint64 closeGap();
+    void reportProgress();
     void reportProgressIfDue();
     void cancelDataTask();
 
@@ -94,4 +104,7 @@ private:
     QString m_lastError;
     bool m_providerFull = false;
     std::optional<std::chrono::steady_clock::time_point> m_lastProgressReport;
+    CaptureGaps m_gaps;
+    // When the open gap began, measured on the clock of the end date.
+    std::optional<QDateTime> m_gapStart;
 };

@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTimeZone>
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -35,6 +37,19 @@ struct ObjectReader
             return std::nullopt;
         }
         return value.toString();
+    }
+
+    // A count that older documents do not have: missing means 0, and a
+    // present one must be a whole number of at least 0.
+    qint64 optionalCount(const char *key)
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined() || value.isNull())
+            return 0;
+        const qint64 count = integer64(key);
+        if (count < 0)
+            ok = false;
+        return ok ? count : 0;
     }
 
     QDateTime date(const char *key)
@@ -101,6 +116,13 @@ QJsonObject JSONEncoder::encode(const Recording &r) const
     o.insert(QStringLiteral("bytes"), r.bytes);
     if (r.errorMessage)
         o.insert(QStringLiteral("errorMessage"), *r.errorMessage);
+    // Left out when 0, so that a recording without gaps is stored as before.
+    if (r.reconnects > 0)
+        o.insert(QStringLiteral("reconnects"), r.reconnects);
+    if (r.secondsMissing > 0)
+        o.insert(QStringLiteral("secondsMissing"), r.secondsMissing);
+    if (r.skippedSegments > 0)
+        o.insert(QStringLiteral("skippedSegments"), r.skippedSegments);
     return o;
 }
 
@@ -189,6 +211,10 @@ std::optional<Recording> JSONDecoder::decodeRecording(const QJsonValue &value) c
     const auto status = statusFromRawValue(read.text("status"));
     r.bytes = read.integer64("bytes");
     r.errorMessage = read.optionalText("errorMessage");
+    const qint64 reconnects = read.optionalCount("reconnects");
+    r.reconnects = int(std::min<qint64>(reconnects, std::numeric_limits<int>::max()));
+    r.secondsMissing = read.optionalCount("secondsMissing");
+    r.skippedSegments = read.optionalCount("skippedSegments");
     if (!read.ok || !status)
         return std::nullopt;
     r.status = *status;

@@ -26,6 +26,14 @@ struct Recording
     Status status = Status::Scheduled;
     qint64 bytes = 0;
     std::optional<QString> errorMessage;
+    // What the capture missed: the times the stream was lost and reconnected
+    // to, the seconds without data meanwhile, and the HLS segments that left
+    // the playlist before they were fetched.
+    int reconnects = 0;
+    qint64 secondsMissing = 0;
+    qint64 skippedSegments = 0;
+
+    bool hasGaps() const { return reconnects > 0 || secondsMissing > 0 || skippedSegments > 0; }
 
     // Something was captured and the recording is past its waiting states.
     bool isPlayable() const

@@ -84,6 +84,7 @@ RecordingManager::~RecordingManager()
     for (auto &[id, recorder] : m_recorders) {
         recorder->onProgress = nullptr;
         recorder->onFinish = nullptr;
+        recorder->onGapClosed = nullptr;
         delete recorder;
     }
 }
@@ -229,6 +230,7 @@ void RecordingManager::releaseRecorder(const QUuid &id)
     m_recorders.erase(it);
     recorder->onProgress = nullptr;
     recorder->onFinish = nullptr;
+    recorder->onGapClosed = nullptr;
     recorder->stop();
     recorder->deleteLater();
 }
@@ -358,13 +360,18 @@ void RecordingManager::startRecorder(const Recording &recording)
                                       m_environment.recorderTiming);
         const QUuid id = recording.id;
         QPointer<RecordingManager> self(this);
-        recorder->onProgress = [self, id](qint64 bytes) {
+        // The callbacks come from the recorder itself, so it is alive there.
+        recorder->onProgress = [self, id, recorder](qint64 bytes) {
             if (self)
-                self->handleProgress(id, bytes);
+                self->handleProgress(id, bytes, recorder->gaps());
         };
-        recorder->onFinish = [self, id](const StreamRecorder::Outcome &outcome, qint64 bytes) {
+        recorder->onFinish = [self, id, recorder](const StreamRecorder::Outcome &outcome, qint64 bytes) {
             if (self)
-                self->handleFinish(id, outcome, bytes);
+                self->handleFinish(id, outcome, bytes, recorder->gaps());
+        };
+        recorder->onGapClosed = [self, id](qint64 milliseconds) {
+            if (self)
+                self->logGapClosed(id, milliseconds);
         };
         if (!recorder->start(&error)) {
             delete recorder;
@@ -390,15 +397,41 @@ void RecordingManager::startRecorder(const Recording &recording)
     saveIndex();
 }
 
-void RecordingManager::handleProgress(const QUuid &id, qint64 bytes)
+namespace {
+
+qint64 roundedSeconds(qint64 milliseconds)
+{
+    return (milliseconds + 500) / 1000;
+}
+
+void keepGaps(Recording &entry, const CaptureGaps &gaps)
+{
+    entry.reconnects = gaps.reconnects;
+    entry.secondsMissing = roundedSeconds(gaps.missingMilliseconds);
+    entry.skippedSegments = gaps.skippedSegments;
+}
+
+} // namespace
+
+void RecordingManager::handleProgress(const QUuid &id, qint64 bytes, const CaptureGaps &gaps)
 {
     if (Recording *entry = find(id)) {
         entry->bytes = bytes;
+        keepGaps(*entry, gaps);
         postChange();
     }
 }
 
-void RecordingManager::handleFinish(const QUuid &id, const StreamRecorder::Outcome &outcome, qint64 bytes)
+void RecordingManager::logGapClosed(const QUuid &id, qint64 milliseconds)
+{
+    if (const Recording *entry = find(id))
+        qInfo().noquote() << QStringLiteral("[TivoluxRecorder] gap closed in %1: %2 s without data")
+                                 .arg(entry->title)
+                                 .arg(roundedSeconds(milliseconds));
+}
+
+void RecordingManager::handleFinish(const QUuid &id, const StreamRecorder::Outcome &outcome, qint64 bytes,
+                                    const CaptureGaps &gaps)
 {
     if (auto it = m_recorders.find(id); it != m_recorders.end()) {
         it->second->deleteLater();
@@ -406,6 +439,7 @@ void RecordingManager::handleFinish(const QUuid &id, const StreamRecorder::Outco
     }
     if (Recording *entry = find(id)) {
         entry->bytes = bytes;
+        keepGaps(*entry, gaps);
         switch (outcome.kind) {
         case StreamRecorder::Outcome::Kind::Finished:
             entry->status = Status::Finished;

@@ -123,8 +123,10 @@ private:
     void finishConnectionCheck(const QUuid &id, const QString &accountKey, bool full, qint64 inUse,
                                qint64 limit);
     void startRecorder(const Recording &recording);
-    void handleProgress(const QUuid &id, qint64 bytes);
-    void handleFinish(const QUuid &id, const StreamRecorder::Outcome &outcome, qint64 bytes);
+    void handleProgress(const QUuid &id, qint64 bytes, const CaptureGaps &gaps);
+    void logGapClosed(const QUuid &id, qint64 milliseconds);
+    void handleFinish(const QUuid &id, const StreamRecorder::Outcome &outcome, qint64 bytes,
+                      const CaptureGaps &gaps);
     void releaseRecorder(const QUuid &id);
     void sleepHoldSettled();
     void systemDidWake();

@@ -78,6 +78,8 @@ RecorderStatus RecorderStatus::make(const std::optional<QString> &address, const
     }
     using Status = Recording::Status;
     for (const Recording &r : recordings) {
+        if (r.hasGaps())
+            status.withGaps.append(r);
         if (r.status != Status::Scheduled && r.status != Status::Waiting && r.status != Status::Recording)
             continue;
         const qint64 bytes = remainingBytes(r, recordings, now);
@@ -102,5 +104,13 @@ QJsonObject RecorderStatus::toJSON() const
     for (auto it = estimates.cbegin(); it != estimates.cend(); ++it)
         perRecording.insert(it.key().toString(QUuid::WithoutBraces).toUpper(), it.value());
     o.insert(QStringLiteral("estimatedBytes"), perRecording);
+    QJsonObject gaps;
+    for (const Recording &r : withGaps) {
+        gaps.insert(r.id.toString(QUuid::WithoutBraces).toUpper(),
+                    QJsonObject{{QStringLiteral("reconnects"), r.reconnects},
+                                {QStringLiteral("secondsMissing"), r.secondsMissing},
+                                {QStringLiteral("skippedSegments"), r.skippedSegments}});
+    }
+    o.insert(QStringLiteral("gaps"), gaps);
     return o;
 }

@@ -27,6 +27,8 @@ struct RecorderStatus
     // and their sum.
     QHash<QUuid, qint64> estimates;
     qint64 neededBytes = 0;
+    // The recordings that missed something, with what they missed.
+    QList<Recording> withGaps;
 
     static RecorderStatus make(const std::optional<QString> &address, const QString &folder,
                                const QList<Recording> &recordings, const QDateTime &now);

@@ -282,3 +282,27 @@ TEST_F(MainWindow, WindowIconIsTheMenuEntrysIcon)
     for (const auto &[point, index] : samples)
         EXPECT_EQ(image.pixelColor(point).rgb(), shapes[index].rgb()) << point.x() << "," << point.y();
 }
+
+TEST_F(MainWindow, TheStatusTooltipSaysWhatARecordingMissed)
+{
+    Recording gapped = finished(QStringLiteral("Gapped"));
+    gapped.reconnects = 2;
+    gapped.secondsMissing = 14;
+    Recording failed = finished(QStringLiteral("Failed"));
+    failed.status = Status::Failed;
+    failed.errorMessage = QStringLiteral("The stream stopped and did not come back.");
+    failed.reconnects = 1;
+    failed.secondsMissing = 3725;
+    failed.skippedSegments = 1;
+    const Recording whole = finished(QStringLiteral("Whole"));
+    storeIndex({gapped, failed, whole});
+    open();
+    const auto tip = [&](const Recording &r) {
+        return controller->tableModel()->index(controller->tableModel()->rowOf(r.id), RecordingTableModel::Status)
+            .data(Qt::ToolTipRole);
+    };
+    EXPECT_EQ(tip(gapped).toString(), QStringLiteral("2 gaps, 14 s missing"));
+    EXPECT_EQ(tip(failed).toString(), QStringLiteral("The stream stopped and did not come back.\n"
+                                                     "1 gap, 62 min 5 s missing, 1 segment skipped"));
+    EXPECT_FALSE(tip(whole).isValid()) << "nothing missed, nothing to say";
+}

@@ -48,6 +48,8 @@ TEST(PageInBrowser, ListsStopsDeletesAndDownloadsAndRefusesOtherSites)
     const QByteArray content = FakeProvider::content(0, 3 * 188 * 1000);
     testsupport::writeFile(recorder.filePath(finished.fileName), content);
     finished.bytes = content.size();
+    finished.reconnects = 2;
+    finished.secondsMissing = 14;
     recorder.writeIndex({running, finished});
     ASSERT_TRUE(recorder.start(true));
 

@@ -144,3 +144,30 @@ TEST(JSONCoding, IndexMatchesTheDocumentedFormat)
     EXPECT_FALSE(decoded->at(1).accountID);
     EXPECT_EQ(decoded->at(1).endDate, utc(9999, 12, 31, 23, 59, 59));
 }
+
+TEST(JSONCoding, GapCountsAreOptionalInTheIndex)
+{
+    Recording r = sampleRecording();
+    r.programStart = utc(2024, 5, 1, 19, 0, 0);
+    r.reconnects = 2;
+    r.secondsMissing = 14;
+    const QJsonObject object = sharedJSONEncoder().encode(r);
+    EXPECT_EQ(object.value(QStringLiteral("reconnects")).toInteger(), 2);
+    EXPECT_EQ(object.value(QStringLiteral("secondsMissing")).toInteger(), 14);
+    EXPECT_FALSE(object.contains(QStringLiteral("skippedSegments"))) << "0 is left out";
+    EXPECT_EQ(sharedJSONDecoder().decodeRecording(object), r);
+
+    // An index written before the counts existed reads as missing nothing.
+    QJsonObject older = object;
+    older.remove(QStringLiteral("reconnects"));
+    older.remove(QStringLiteral("secondsMissing"));
+    const auto decoded = sharedJSONDecoder().decodeRecording(older);
+    ASSERT_TRUE(decoded);
+    EXPECT_FALSE(decoded->hasGaps());
+
+    for (const QJsonValue bad : {QJsonValue(-1), QJsonValue(1.5), QJsonValue(QStringLiteral("3"))}) {
+        QJsonObject edited = object;
+        edited.insert(QStringLiteral("skippedSegments"), bad);
+        EXPECT_FALSE(sharedJSONDecoder().decodeRecording(edited)) << bad.toVariant().toString().toStdString();
+    }
+}

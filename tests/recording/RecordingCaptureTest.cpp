@@ -1,4 +1,5 @@
 #include "FakeProvider.h"
+#include "LogCapture.h"
 #include "ManagerTestSupport.h"
 
 #include <QFile>
@@ -179,4 +180,39 @@ TEST_F(ManagerCaptureTest, AfterASuspendRecordingsPastTheirEndFinishAtOnceAndThe
     const Recording finished = *m.recording(going.id);
     EXPECT_GT(finished.bytes, bytesAtWake) << "it went on into the same file";
     EXPECT_EQ(fileOf(going.id), FakeProvider::content(0, finished.bytes));
+}
+
+TEST_F(ManagerCaptureTest, AGapIsLoggedWhenDataComesAgainAndKeptInTheIndex)
+{
+    provider.serve(QStringLiteral("/a.ts"), {FakeProvider::Answer::stream(20000), FakeProvider::Answer::status(509)});
+    // The recorder's clock moves on 14 s while the provider is full.
+    auto offset = std::make_shared<std::atomic<qint64>>(0);
+    RecordingManager &m = makeManager([offset](RecordingManager::Environment &environment) {
+        environment.recorderTiming.now = [offset] { return QDateTime::currentDateTimeUtc().addMSecs(*offset); };
+        environment.recorderTiming.providerFullRetryDelay = 50ms;
+    });
+    LogCapture log;
+    const Recording r = value(m.schedule(onAir(QStringLiteral("/a.ts"))));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(QStringLiteral("/a.ts")) >= 2; }));
+    *offset = 14000;
+    provider.serve(QStringLiteral("/a.ts"), FakeProvider::Answer::slowStream(1880, 10ms));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(r.id)->bytes > 20000; }));
+    const QStringList lines = log.all().filter(QStringLiteral("gap closed"));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(lines[0], QStringLiteral("[TivoluxRecorder] gap closed in Evening Film: 14 s without data"));
+
+    m.stop(r.id);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Stopped; }));
+    const Recording stopped = *m.recording(r.id);
+    EXPECT_EQ(stopped.reconnects, 1);
+    EXPECT_EQ(stopped.secondsMissing, 14);
+    EXPECT_EQ(stopped.skippedSegments, 0);
+    const QString index = indexText();
+    EXPECT_TRUE(index.contains(QLatin1String("\"reconnects\": 1")));
+    EXPECT_TRUE(index.contains(QLatin1String("\"secondsMissing\": 14")));
+    EXPECT_FALSE(index.contains(QLatin1String("skippedSegments"))) << "counts of 0 are left out";
+    // The same recording read back from the index keeps its counts.
+    const auto decoded = sharedJSONDecoder().decodeRecordings(index.toUtf8());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->first().secondsMissing, 14);
 }

@@ -1,4 +1,6 @@
+#include "JSONCoding.h"
 #include "RecorderStatus.h"
+#include "RecordingInfo.h"
 
 #include <QJsonObject>
 #include <QStorageInfo>
@@ -67,4 +69,31 @@ TEST(RecorderStatus, EstimatesUseTheRecordingsOwnRateThenTheChannelsThenEightMeg
                   .toInteger(),
               12000000);
     EXPECT_GT(json.value(QStringLiteral("freeBytes")).toInteger(), 0);
+}
+
+TEST(RecorderStatus, GapsAreListedForThePageWhileTheAPIDocumentStaysAsItWas)
+{
+    using Status = Recording::Status;
+    Recording missed = recording(QStringLiteral("one"), Status::Finished, -600, -10, 5000);
+    missed.reconnects = 2;
+    missed.secondsMissing = 14;
+    missed.skippedSegments = 3;
+    const Recording whole = recording(QStringLiteral("one"), Status::Finished, -900, -700, 5000);
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+
+    const QJsonObject gaps =
+        RecorderStatus::make(std::nullopt, root.path(), {missed, whole}, kNow).toJSON().value(QStringLiteral("gaps")).toObject();
+    const QString id = missed.id.toString(QUuid::WithoutBraces).toUpper();
+    EXPECT_EQ(gaps.keys(), QStringList{id});
+    EXPECT_EQ(gaps.value(id).toObject(), (QJsonObject{{QStringLiteral("reconnects"), 2},
+                                                      {QStringLiteral("secondsMissing"), 14},
+                                                      {QStringLiteral("skippedSegments"), 3}}));
+
+    Recording unmarked = missed;
+    unmarked.reconnects = 0;
+    unmarked.secondsMissing = 0;
+    unmarked.skippedSegments = 0;
+    EXPECT_EQ(RecordingInfo::from(missed).toJSON(sharedJSONEncoder()),
+              RecordingInfo::from(unmarked).toJSON(sharedJSONEncoder()));
 }

@@ -82,7 +82,7 @@ def main():
         status = wait_for("the running recording", lambda: cell(driver, running, "status"))
         if not status.startswith("● Recording until "):
             fail("running recording shows " + repr(status))
-        if cell(driver, finished, "status") != "Finished":
+        if cell(driver, finished, "status") != "Finished · 2 gaps, 14 s missing":
             fail("finished recording shows " + repr(cell(driver, finished, "status")))
         first = wait_for("a size", lambda: cell(driver, running, "size"))
         wait_for("the size to grow", lambda: cell(driver, running, "size") not in ("", first))
