@@ -165,7 +165,7 @@ TEST(JSONCoding, GapCountsAreOptionalInTheIndex)
     ASSERT_TRUE(decoded);
     EXPECT_FALSE(decoded->hasGaps());
 
-    for (const QJsonValue bad : {QJsonValue(-1), QJsonValue(1.5), QJsonValue(QStringLiteral("3"))}) {
+    for (const QJsonValue &bad : {QJsonValue(-1), QJsonValue(1.5), QJsonValue(QStringLiteral("3"))}) {
         QJsonObject edited = object;
         edited.insert(QStringLiteral("skippedSegments"), bad);
         EXPECT_FALSE(sharedJSONDecoder().decodeRecording(edited)) << bad.toVariant().toString().toStdString();
