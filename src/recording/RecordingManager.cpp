@@ -425,9 +425,10 @@ void RecordingManager::handleProgress(const QUuid &id, qint64 bytes, const Captu
 void RecordingManager::logGapClosed(const QUuid &id, qint64 milliseconds)
 {
     if (const Recording *entry = find(id))
+        // One pass over both values, and the title on one line, so that no
+        // title can add text or lines to the log.
         qInfo().noquote() << QStringLiteral("[TivoluxRecorder] gap closed in %1: %2 s without data")
-                                 .arg(entry->title)
-                                 .arg(roundedSeconds(milliseconds));
+                                 .arg(entry->title.simplified(), QString::number(roundedSeconds(milliseconds)));
 }
 
 void RecordingManager::handleFinish(const QUuid &id, const StreamRecorder::Outcome &outcome, qint64 bytes,
