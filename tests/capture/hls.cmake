@@ -1,5 +1,5 @@
-tivolux_add_test(test_hls_playlist SOURCES HLSPlaylistTest.cpp LIBS tivolux_capture)
-tivolux_add_test(test_hls_capture
+tivolux_add_test(test_capture_hls_playlist SOURCES HLSPlaylistTest.cpp LIBS tivolux_capture)
+tivolux_add_test(test_capture_hls
   SOURCES
     RecorderProbe.h RecorderProbe.cpp
     RecorderFixture.h
