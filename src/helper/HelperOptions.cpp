@@ -7,27 +7,6 @@ namespace {
 // The first descriptor the service manager hands over.
 constexpr int kFirstActivatedDescriptor = 3;
 
-std::optional<qint64> msecsOf(const QString &seconds)
-{
-    bool ok = false;
-    const qint64 value = seconds.toLongLong(&ok);
-    if (!ok || value > 1000000000000LL || value < -1000000000000LL)
-        return std::nullopt;
-    return value * 1000;
-}
-
-std::optional<QSet<qint64>> msecsOf(const QStringList &values)
-{
-    QSet<qint64> set;
-    for (const QString &value : values) {
-        const std::optional<qint64> msecs = msecsOf(value);
-        if (!msecs)
-            return std::nullopt;
-        set.insert(*msecs);
-    }
-    return set;
-}
-
 // The socket the service manager handed to this very process, as its
 // LISTEN_PID and LISTEN_FDS tell.
 int handedOverDescriptor(const QProcessEnvironment &environment, qint64 processID)
@@ -43,7 +22,8 @@ int handedOverDescriptor(const QProcessEnvironment &environment, qint64 processI
 
 std::variant<HelperOptions, QString> HelperOptions::parse(const QStringList &arguments,
                                                           const QProcessEnvironment &environment,
-                                                          qint64 processID, const QString &installedClient)
+                                                          qint64 processID, const QString &installedClient,
+                                                          const QList<QCommandLineOption> &testOptions)
 {
     QCommandLineParser parser;
     const QCommandLineOption socket(QStringLiteral("socket"),
@@ -52,16 +32,6 @@ std::variant<HelperOptions, QString> HelperOptions::parse(const QStringList &arg
     const QCommandLineOption allowedClient(QStringLiteral("allowed-client"),
                                            QStringLiteral("Serve clients running <executable> (test mode)."),
                                            QStringLiteral("executable"));
-    const QCommandLineOption fake(QStringLiteral("fake-power-manager"),
-                                  QStringLiteral("Arm nothing; record every call in <file> (test mode)."),
-                                  QStringLiteral("file"));
-    const QCommandLineOption refuse(QStringLiteral("fake-refuse"),
-                                    QStringLiteral("The fake refuses a wake at <seconds>."), QStringLiteral("seconds"));
-    const QCommandLineOption held(QStringLiteral("fake-held"),
-                                  QStringLiteral("The fake holds a wake at <seconds> from the start."),
-                                  QStringLiteral("seconds"));
-    const QCommandLineOption now(QStringLiteral("fake-now"),
-                                 QStringLiteral("Take <seconds> as the current time."), QStringLiteral("seconds"));
     const QCommandLineOption mostHeld(QStringLiteral("most-held"),
                                       QStringLiteral("Let a user hold at most <count> wakes (test mode)."),
                                       QStringLiteral("count"));
@@ -72,7 +42,8 @@ std::variant<HelperOptions, QString> HelperOptions::parse(const QStringList &arg
     const QCommandLineOption rateWindow(QStringLiteral("rate-window"),
                                         QStringLiteral("The rate window in <milliseconds> (test mode)."),
                                         QStringLiteral("milliseconds"));
-    parser.addOptions({socket, allowedClient, fake, refuse, held, now, mostHeld, mostRequests, rateWindow});
+    parser.addOptions({socket, allowedClient, mostHeld, mostRequests, rateWindow});
+    parser.addOptions(testOptions);
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.positionalArguments().isEmpty())
@@ -114,23 +85,9 @@ std::variant<HelperOptions, QString> HelperOptions::parse(const QStringList &arg
         options.serviceTiming.rateWindow = std::chrono::milliseconds(milliseconds);
     }
 
-    if (!parser.isSet(fake)) {
-        if (parser.isSet(refuse) || parser.isSet(held) || parser.isSet(now))
-            return QStringLiteral("--fake-refuse, --fake-held and --fake-now need --fake-power-manager");
-        return options;
-    }
-    options.fakeRecordPath = parser.value(fake);
-    const std::optional<QSet<qint64>> refused = msecsOf(parser.values(refuse));
-    const std::optional<QSet<qint64>> heldWakes = msecsOf(parser.values(held));
-    if (!refused || !heldWakes)
-        return QStringLiteral("--fake-refuse and --fake-held take whole seconds");
-    options.fakeRefusedMsecs = *refused;
-    options.fakeHeldMsecs = *heldWakes;
-    if (parser.isSet(now)) {
-        const std::optional<qint64> msecs = msecsOf(parser.value(now));
-        if (!msecs)
-            return QStringLiteral("--fake-now takes whole seconds");
-        options.fakeNow = QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC);
+    for (const QCommandLineOption &option : testOptions) {
+        if (parser.isSet(option))
+            options.testValues.insert(option.names().constFirst(), parser.values(option));
     }
     return options;
 }

@@ -15,11 +15,6 @@ constexpr int kWaitMsecs = 5000;
 
 } // namespace
 
-HelperProcess::HelperProcess()
-{
-    m_process.setProgram(executable());
-}
-
 HelperProcess::~HelperProcess()
 {
     if (m_process.state() != QProcess::NotRunning) {
@@ -38,6 +33,7 @@ bool HelperProcess::start(const QStringList &options, bool fakePowerManager)
     QStringList arguments{QStringLiteral("--socket"), socketPath()};
     if (!options.contains(QStringLiteral("--allowed-client")))
         arguments << QStringLiteral("--allowed-client") << QCoreApplication::applicationFilePath();
+    m_process.setProgram(fakePowerManager ? QStringLiteral(TIVOLUX_FAKE_HELPER_EXE) : executable());
     if (fakePowerManager)
         arguments << QStringLiteral("--fake-power-manager") << recordPath();
     m_process.setArguments(arguments + options);

@@ -8,13 +8,13 @@
 #include <memory>
 #include <optional>
 
-// The real helper program serving a socket in a temporary folder (its test
-// mode), by default with the fake power manager recording into that folder
-// and this test executable as its only allowed client.
+// The helper program serving a socket in a temporary folder (its test mode)
+// with this test executable as its only allowed client: by default the test
+// build with the fake power manager recording into that folder, otherwise
+// the installed program.
 class HelperProcess
 {
 public:
-    HelperProcess();
     ~HelperProcess();
 
     // Starts the helper with --socket and the given further options and
@@ -32,6 +32,7 @@ public:
     // What the helper has written to standard error so far, line by line.
     QStringList logLines();
 
+    // The installed program.
     static QString executable();
 
 private:

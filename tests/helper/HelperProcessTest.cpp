@@ -129,21 +129,22 @@ TEST(HelperProcessTest, HandedOverSocketServesOnlyTheInstalledApplication)
     helper.waitForFinished();
 }
 
-TEST(HelperProcessTest, TestOptionsAreRefusedOutsideTheTestMode)
+TEST(HelperProcessTest, InstalledProgramRefusesTheFakeAndTheTestOptionsOutsideTheTestMode)
 {
+    QTemporaryDir folder;
+    const QString socket = folder.filePath(QStringLiteral("helper.sock"));
     const QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment activated = plain;
     activated.insert(QStringLiteral("LISTEN_FDS"), QStringLiteral("1"));
     activated.insert(QStringLiteral("LISTEN_PID"), QStringLiteral("1"));
-    const QString socket = QStringLiteral("/nonexistent/helper.sock");
-    const QString record = QStringLiteral("/nonexistent/record.txt");
 
-    // Handed a socket by the service manager, no option is accepted; the fake's
-    // options need the fake, and without a socket there is nothing to serve.
+    // The installed program has no fake power manager, even in the test
+    // mode; handed a socket, it takes no option; without one there is
+    // nothing to serve.
     const struct { QStringList arguments; const QProcessEnvironment &environment; } cases[] = {
-        {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-power-manager"), record}, activated},
-        {{QStringLiteral("--allowed-client"), QStringLiteral("/bin/sh")}, activated},
+        {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-power-manager"), folder.filePath(QStringLiteral("r"))}, plain},
         {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-now"), QStringLiteral("0")}, plain},
+        {{QStringLiteral("--allowed-client"), QStringLiteral("/bin/sh")}, activated},
         {{}, plain},
     };
     for (const auto &c : cases) {

@@ -7,6 +7,7 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QStringList>
+#include <QVariantMap>
 #include <QUuid>
 
 namespace {
@@ -14,53 +15,38 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.systemd1");
 const QString kPath = QStringLiteral("/org/freedesktop/systemd1");
 
-QString describe(const QVariant &value);
-
-QString describeNext(const QDBusArgument &argument)
+// The properties of a transient unit, as names and plain values; a list of
+// calendar entries becomes its texts joined by spaces.
+QVariantMap propertiesOf(const QVariant &argument)
 {
-    QStringList parts;
-    switch (argument.currentType()) {
-    case QDBusArgument::BasicType:
-        return describe(argument.asVariant());
-    case QDBusArgument::VariantType: {
-        QDBusVariant variant;
-        argument >> variant;
-        return QLatin1Char('<') + describe(variant.variant()) + QLatin1Char('>');
+    QVariantMap properties;
+    const QDBusArgument list = qvariant_cast<QDBusArgument>(argument);
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString name;
+        QDBusVariant value;
+        list.beginStructure();
+        list >> name >> value;
+        list.endStructure();
+        QVariant plain = value.variant();
+        if (plain.metaType() == QMetaType::fromType<QDBusArgument>()) {
+            QStringList texts;
+            const QDBusArgument entries = qvariant_cast<QDBusArgument>(plain);
+            entries.beginArray();
+            while (!entries.atEnd()) {
+                QString base, expression;
+                entries.beginStructure();
+                entries >> base >> expression;
+                entries.endStructure();
+                texts << base << expression;
+            }
+            entries.endArray();
+            plain = texts.join(QLatin1Char(' '));
+        }
+        properties.insert(name, plain);
     }
-    case QDBusArgument::ArrayType:
-        argument.beginArray();
-        while (!argument.atEnd())
-            parts.append(describeNext(argument));
-        argument.endArray();
-        return QLatin1Char('[') + parts.join(QStringLiteral(", ")) + QLatin1Char(']');
-    case QDBusArgument::StructureType:
-        argument.beginStructure();
-        while (!argument.atEnd())
-            parts.append(describeNext(argument));
-        argument.endStructure();
-        return QLatin1Char('(') + parts.join(QStringLiteral(", ")) + QLatin1Char(')');
-    default:
-        return QStringLiteral("?");
-    }
-}
-
-QString describe(const QVariant &value)
-{
-    if (value.metaType() == QMetaType::fromType<QDBusArgument>())
-        return describeNext(qvariant_cast<QDBusArgument>(value));
-    if (value.metaType() == QMetaType::fromType<QDBusVariant>())
-        return QLatin1Char('<') + describe(value.value<QDBusVariant>().variant()) + QLatin1Char('>');
-    if (value.metaType() == QMetaType::fromType<QStringList>()) {
-        QStringList quoted;
-        for (const QString &text : value.toStringList())
-            quoted.append(QLatin1Char('"') + text + QLatin1Char('"'));
-        return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
-    }
-    if (value.metaType() == QMetaType::fromType<QString>())
-        return QLatin1Char('"') + value.toString() + QLatin1Char('"');
-    if (value.metaType() == QMetaType::fromType<bool>())
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    return value.toString();
+    list.endArray();
+    return properties;
 }
 
 QDBusObjectPath jobPath()
@@ -79,13 +65,14 @@ public:
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
-        QStringList arguments;
-        for (const QVariant &argument : message.arguments())
-            arguments.append(describe(argument));
         const QString method = message.member();
+        const QVariant first = message.arguments().value(0);
+        Call call{method, first.toStringList().value(0, first.toString()), message.isInteractiveAuthorizationAllowed(),
+                  {}};
+        if (method == QLatin1String("StartTransientUnit"))
+            call.properties = propertiesOf(message.arguments().value(2));
         QMutexLocker locker(&m_owner.m_mutex);
-        m_owner.m_calls.append({method, arguments.join(QStringLiteral(", ")),
-                                message.isInteractiveAuthorizationAllowed()});
+        m_owner.m_calls.append(call);
         if (const auto failure = m_owner.m_failures.constFind(method); failure != m_owner.m_failures.cend()) {
             const QPair<QString, QString> error = *failure;
             m_owner.m_failures.erase(failure);

@@ -5,6 +5,7 @@
 #include <QMutex>
 #include <QSet>
 #include <QString>
+#include <QVariantMap>
 #include <QThread>
 #include <memory>
 
@@ -13,7 +14,7 @@
 // EnableUnitFiles, DisableUnitFiles, StartUnit, StopUnit and
 // StartTransientUnit from a small model of unit files and loaded and active
 // units (a stopped unit stays loaded until collected), and
-// records every call with its arguments written out as text. It serves
+// records every call with the unit it names. It serves
 // from a thread of its own, so that the test's thread may block on a call.
 class FakeSystemd
 {
@@ -21,8 +22,9 @@ public:
     struct Call
     {
         QString method;
-        QString arguments; // e.g. "tivolux.timer", "fail", [("WakeSystem", <true>)]
+        QString unit; // the first unit named
         bool interactiveAuthorisation = false;
+        QVariantMap properties; // of a transient unit
     };
 
     explicit FakeSystemd(const QString &busAddress);

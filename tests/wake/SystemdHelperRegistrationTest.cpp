@@ -91,13 +91,11 @@ TEST_F(SystemdHelperRegistrationTest, RegisteringEnablesAndStartsUnregisteringDi
     QStringList order;
     for (const FakeSystemd::Call &call : systemd->calls()) {
         if (call.method != QLatin1String("GetUnitFileState"))
-            order.append(call.method + QLatin1Char(' ') + call.arguments);
+            order.append(call.method + QLatin1Char(' ') + call.unit);
     }
-    EXPECT_EQ(order, (QStringList{QStringLiteral("EnableUnitFiles [\"%1\"], false, false").arg(kSocket),
-                                  QStringLiteral("StartUnit \"%1\", \"replace\"").arg(kSocket),
-                                  QStringLiteral("DisableUnitFiles [\"%1\"], false").arg(kSocket),
-                                  QStringLiteral("StopUnit \"%1\", \"replace\"").arg(kSocket),
-                                  QStringLiteral("StopUnit \"%1\", \"replace\"").arg(kService)}));
+    EXPECT_EQ(order, (QStringList{QStringLiteral("EnableUnitFiles ") + kSocket, QStringLiteral("StartUnit ") + kSocket,
+                                  QStringLiteral("DisableUnitFiles ") + kSocket,
+                                  QStringLiteral("StopUnit ") + kSocket, QStringLiteral("StopUnit ") + kService}));
 }
 
 TEST_F(SystemdHelperRegistrationTest, RefusedDisablingLeavesTheHelperRunning)
