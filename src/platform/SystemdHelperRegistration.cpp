@@ -2,6 +2,7 @@
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QStringList>
 
@@ -49,23 +50,47 @@ QDBusMessage SystemdHelperRegistration::managerCall(const QString &method) const
     return QDBusMessage::createMethodCall(kSystemdService, kSystemdPath, kManagerInterface, method);
 }
 
+QDBusMessage SystemdHelperRegistration::stateQuery() const
+{
+    QDBusMessage call = managerCall(QStringLiteral("GetUnitFileState"));
+    call << QString::fromLatin1(kSocketUnit);
+    return call;
+}
+
 HelperRegistration::Status SystemdHelperRegistration::status()
 {
     if (!m_bus.isConnected())
         return Status::NotFound;
-    QDBusMessage call = managerCall(QStringLiteral("GetUnitFileState"));
-    call << QString::fromLatin1(kSocketUnit);
-    const QDBusReply<QString> reply = m_bus.call(call, QDBus::Block, int(m_timing.queryTimeout.count()));
-    if (!reply.isValid()) {
-        if (meansNotFound(reply.error()))
-            return Status::NotFound;
-        return m_awaitingApproval ? Status::RequiresApproval : Status::NotRegistered;
-    }
-    const QString state = reply.value();
-    if (state == QLatin1String("enabled") || state == QLatin1String("enabled-runtime")) {
+    const QDBusReply<QString> reply = m_bus.call(stateQuery(), QDBus::Block, int(m_timing.queryTimeout.count()));
+    return reply.isValid() ? statusOf(reply.value()) : statusOf(reply.error());
+}
+
+void SystemdHelperRegistration::readStatus(std::function<void(Status)> done)
+{
+    if (!m_bus.isConnected())
+        return done(Status::NotFound);
+    auto *watcher =
+        new QDBusPendingCallWatcher(m_bus.asyncCall(stateQuery(), int(m_timing.queryTimeout.count())), &m_calls);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [this, watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        const QDBusPendingReply<QString> reply = *watcher;
+        done(reply.isError() ? statusOf(reply.error()) : statusOf(reply.value()));
+    });
+}
+
+HelperRegistration::Status SystemdHelperRegistration::statusOf(const QString &unitFileState)
+{
+    if (unitFileState == QLatin1String("enabled") || unitFileState == QLatin1String("enabled-runtime")) {
         m_awaitingApproval = false;
         return Status::Enabled;
     }
+    return m_awaitingApproval ? Status::RequiresApproval : Status::NotRegistered;
+}
+
+HelperRegistration::Status SystemdHelperRegistration::statusOf(const QDBusError &error) const
+{
+    if (meansNotFound(error))
+        return Status::NotFound;
     return m_awaitingApproval ? Status::RequiresApproval : Status::NotRegistered;
 }
 

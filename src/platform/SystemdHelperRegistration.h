@@ -36,6 +36,7 @@ public:
     SystemdHelperRegistration(const QDBusConnection &bus, Timing timing);
 
     Status status() override;
+    void readStatus(std::function<void(Status)> done) override;
     void registerService(Completion completion) override;
     void unregisterService(Completion completion) override;
     // There is no settings page to open: the approval is given in the
@@ -47,6 +48,10 @@ public:
 
 private:
     QDBusMessage managerCall(const QString &method) const;
+    QDBusMessage stateQuery() const;
+    // The status the answer to the state query gives.
+    Status statusOf(const QString &unitFileState);
+    Status statusOf(const QDBusError &error) const;
     // Sends the call asynchronously, allowing polkit to ask the user, and
     // hands its error (if any) to done on the main thread.
     void callAuthorised(const QDBusMessage &call, std::function<void(const QDBusError &error)> done);

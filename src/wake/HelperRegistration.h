@@ -23,7 +23,11 @@ public:
 
     virtual ~HelperRegistration() = default;
 
+    // The status, waiting for the system's answer.
     virtual Status status() = 0;
+    // The status without waiting: done receives it once, at once or later
+    // on the calling thread.
+    virtual void readStatus(std::function<void(Status)> done) { done(status()); }
     virtual void registerService(Completion completion) = 0;
     virtual void unregisterService(Completion completion) = 0;
     // Shows the user where the pending approval is given, where the system

@@ -92,21 +92,46 @@ QString WakeScheduler::bootID() const
 
 bool WakeScheduler::isOn()
 {
-    const QDateTime at = now();
-    if (m_cachedIsOn) {
-        const qint64 age = m_cachedIsOn->at.msecsTo(at);
-        // A clock set back makes the age negative: read afresh then too.
-        if (age >= 0 && age < m_environment.timing.isOnCacheLifetime.count())
-            return m_cachedIsOn->value;
-    }
-    const bool value = registrationStatus() == Status::Enabled;
-    m_cachedIsOn = CachedReading{value, at};
-    return value;
+    return registrationStatus() == Status::Enabled;
 }
 
-HelperRegistration::Status WakeScheduler::registrationStatus() const
+HelperRegistration::Status WakeScheduler::registrationStatus()
 {
-    return m_environment.registration ? m_environment.registration->status() : Status::NotFound;
+    if (!m_environment.registration)
+        return Status::NotFound;
+    if (!m_reading) {
+        // Nothing is known before the first reading: it is waited for, once.
+        m_reading = Reading{m_environment.registration->status(), now()};
+        return m_reading->value;
+    }
+    const qint64 age = m_reading->at.msecsTo(now());
+    // A clock set back makes the age negative: read afresh then too.
+    if (!m_readingPending
+        && (m_reading->old || age < 0 || age >= m_environment.timing.isOnCacheLifetime.count())) {
+        readAfresh([this, before = m_reading->value](Status status) {
+            // Whoever shows or follows the state hears of the change, after
+            // the caller that asked has had the reading it got.
+            if (status != before && !isChanging())
+                QTimer::singleShot(0, this, &WakeScheduler::wakeStateDidChange);
+        });
+    }
+    return m_reading->value;
+}
+
+void WakeScheduler::readAfresh(std::function<void(Status)> then)
+{
+    if (!m_environment.registration)
+        return then(Status::NotFound);
+    const quint64 number = ++m_readingNumber;
+    m_readingPending = true;
+    QPointer<WakeScheduler> self(this);
+    m_environment.registration->readStatus([self, number, then = std::move(then)](Status status) {
+        if (!self || self->m_readingNumber != number)
+            return;
+        self->m_readingPending = false;
+        self->m_reading = Reading{status, self->now()};
+        then(status);
+    });
 }
 
 QString WakeScheduler::approvalText() const
@@ -145,7 +170,6 @@ void WakeScheduler::turnOn()
 {
     if (isChanging())
         return;
-    m_cachedIsOn.reset();
     m_lastError.reset();
     if (!m_environment.registration) {
         finishTurnOn(QStringLiteral("Wake scheduling is not available on this system."));
@@ -165,21 +189,20 @@ void WakeScheduler::finishTurnOn(const std::optional<QString> &failure)
     m_change = Change::None;
     m_changeDeadline->stop();
     // A reading taken while the system was being asked may be stale.
-    m_cachedIsOn.reset();
-    // Needing approval is the expected way for registering to fail.
-    const Status status = registrationStatus();
-    if (failure && status != Status::RequiresApproval)
-        m_lastError = *failure;
-    if (status == Status::RequiresApproval)
-        m_environment.registration->openApprovalSettings();
-    emit wakeStateDidChange();
+    readAfresh([this, failure](Status status) {
+        // Needing approval is the expected way for registering to fail.
+        if (failure && status != Status::RequiresApproval)
+            m_lastError = *failure;
+        if (status == Status::RequiresApproval)
+            m_environment.registration->openApprovalSettings();
+        emit wakeStateDidChange();
+    });
 }
 
 void WakeScheduler::turnOff()
 {
     if (isChanging())
         return;
-    m_cachedIsOn.reset();
     m_lastError.reset();
     beginChange(Change::Cancelling);
     // While the helper is still registered, so that it cancels every future
@@ -216,8 +239,7 @@ void WakeScheduler::finishTurnOff()
 {
     m_change = Change::None;
     m_changeDeadline->stop();
-    m_cachedIsOn.reset();
-    emit wakeStateDidChange();
+    readAfresh([this](Status) { emit wakeStateDidChange(); });
 }
 
 void WakeScheduler::sync(const QList<QDateTime> &startDates)

@@ -78,14 +78,21 @@ public:
     static WakeScheduler &shared();
     static void setSharedEnvironment(Environment environment);
 
-    // Whether wake scheduling is on, read from the registration at most once
-    // per cache lifetime.
+    // Whether wake scheduling is on: registrationStatus() is Enabled.
     bool isOn();
-    // Forgets the cached reading, so that the next isOn() asks the system
+    // Marks the cached reading as old, so that the next read asks the system
     // (done whenever the main window becomes key).
-    void clearCachedIsOn() { m_cachedIsOn.reset(); }
-    // The registration state read afresh.
-    HelperRegistration::Status registrationStatus() const;
+    void clearCachedIsOn()
+    {
+        if (m_reading)
+            m_reading->old = true;
+    }
+    // The registration state, as last read. Only the first reading is waited
+    // for; once a reading is older than the cache lifetime, the system is
+    // asked again in the background, and wakeStateDidChange() follows when
+    // its answer differs. The saves of the recordings reach here, and the
+    // system may take seconds to answer.
+    HelperRegistration::Status registrationStatus();
     // The failure of the last attempt to turn wake scheduling on, if any.
     std::optional<QString> lastError() const { return m_lastError; }
     // Where the user allows the helper when it awaits approval.
@@ -110,16 +117,20 @@ signals:
     void wakeStateDidChange();
 
 private:
-    struct CachedReading
+    struct Reading
     {
-        bool value;
+        HelperRegistration::Status value;
         QDateTime at;
+        bool old = false;
     };
 
     enum class Change { None, TurningOn, Cancelling, Unregistering };
 
     QDateTime now() const;
     QString bootID() const;
+    // Asks the registration for its state without waiting; then runs with
+    // the answer unless a later reading was asked for meanwhile.
+    void readAfresh(std::function<void(HelperRegistration::Status)> then);
     void beginChange(Change change);
     void systemAnswerLate();
     void finishTurnOn(const std::optional<QString> &failure);
@@ -138,7 +149,10 @@ private:
     Environment m_environment;
     QPointer<WakeHelperConnection> m_connection;
     std::optional<QString> m_lastError;
-    std::optional<CachedReading> m_cachedIsOn;
+    std::optional<Reading> m_reading;
+    // Counts the readings asked for; only the latest one's answer counts.
+    quint64 m_readingNumber = 0;
+    bool m_readingPending = false;
     Change m_change = Change::None;
     // Counts the changes, so that an answer that came too late is ignored.
     quint64 m_changeNumber = 0;

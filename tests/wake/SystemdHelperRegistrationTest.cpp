@@ -3,6 +3,7 @@
 #include "PrivateBus.h"
 #include "SystemdHelperRegistration.h"
 #include "TestSupport.h"
+#include "WakeScheduler.h"
 
 #include <QDBusConnection>
 #include <gtest/gtest.h>
@@ -110,6 +111,39 @@ TEST_F(SystemdHelperRegistrationTest, RefusedDisablingLeavesTheHelperRunning)
     EXPECT_EQ(client->status(), Status::Enabled);
     EXPECT_TRUE(systemd->isActive(kSocket));
     EXPECT_TRUE(systemd->calls(QStringLiteral("StopUnit")).isEmpty());
+}
+
+// Every save of the recordings reads whether wake scheduling is on: systemd
+// is asked at most once per cache lifetime, and only the first reading is
+// waited for; a later change is read in the background and announced.
+TEST_F(SystemdHelperRegistrationTest, SavesAskSystemdOncePerCacheLifetimeAndNeverWaitAfterTheFirstReading)
+{
+    testsupport::clearSettings();
+    systemd->setUnitFileState(kSocket, QStringLiteral("enabled"));
+    QDateTime clock = QDateTime::fromSecsSinceEpoch(1893456000, Qt::UTC);
+    WakeScheduler::Environment environment;
+    environment.registration = std::move(client);
+    environment.now = [&] { return clock; };
+    environment.bootID = [] { return QStringLiteral("boot"); };
+    WakeScheduler scheduler(std::move(environment));
+    int changes = 0;
+    QObject::connect(&scheduler, &WakeScheduler::wakeStateDidChange, [&] { ++changes; });
+
+    for (int save = 0; save < 20; ++save) {
+        scheduler.sync({clock.addSecs(3600 + save)});
+        EXPECT_TRUE(scheduler.isOn());
+        clock = clock.addMSecs(1000);
+    }
+    EXPECT_EQ(systemd->calls(QStringLiteral("GetUnitFileState")).size(), 1);
+
+    systemd->setUnitFileState(kSocket, QStringLiteral("disabled"));
+    clock = clock.addSecs(10);
+    scheduler.sync({clock.addSecs(3600)});
+    EXPECT_TRUE(scheduler.isOn()) << "the last reading, while systemd is asked";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return changes == 1; }));
+    EXPECT_FALSE(scheduler.isOn());
+    EXPECT_EQ(systemd->calls(QStringLiteral("GetUnitFileState")).size(), 2);
+    testsupport::clearSettings();
 }
 
 } // namespace
