@@ -9,11 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -158,62 +156,64 @@ TEST(HelperProcessTest, InstalledProgramRefusesTheFakeAndTheTestOptionsOutsideTh
     }
 }
 
-} // namespace
-
-namespace {
-
-// One request as another user, from a child process of this program (whose
-// executable the helper allows), through plain system calls only. Answers
-// the helper's verdict, or nothing when no reply came.
-std::optional<bool> requestAs(uid_t uid, const QString &socketPath, const QString &method, qint64 seconds)
+// Not a test of its own: the client program that the tests below run from
+// this executable or a copy of it, possibly as another user. Sends the
+// request on its input ("METHOD SECONDS") and prints the verdict.
+TEST(HelperClientProgram, AsksWhatItIsTold)
 {
-    const QByteArray request = QStringLiteral("{\"id\":1,\"method\":\"%1\",\"date\":%2}\n").arg(method).arg(seconds).toUtf8();
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, QFile::encodeName(socketPath).constData(), sizeof address.sun_path);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(uid) != 0 || ::setuid(uid) != 0)
-            ::_exit(3);
-        const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (::connect(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-            || ::write(descriptor, request.constData(), size_t(request.size())) != request.size())
-            ::_exit(2);
-        char reply[256] = {};
-        size_t length = 0;
-        while (length < sizeof reply - 1 && !std::memchr(reply, '\n', length)) {
-            const ssize_t got = ::read(descriptor, reply + length, sizeof reply - 1 - length);
-            if (got <= 0)
-                ::_exit(2);
-            length += size_t(got);
-        }
-        ::_exit(std::strstr(reply, "\"reply\":true") ? 1 : std::strstr(reply, "\"reply\":false") ? 0 : 2);
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
-        return std::nullopt;
-    return WEXITSTATUS(status) == 1;
+    const QString socket = qEnvironmentVariable("TIVOLUX_HELPER_CLIENT_SOCKET");
+    if (socket.isEmpty())
+        GTEST_SKIP() << "run by the tests of other users and of upgrades";
+    std::string method;
+    qint64 seconds = 0;
+    std::cin >> method >> seconds;
+    const std::optional<bool> reply = HelperClient(socket).request(QString::fromStdString(method), seconds);
+    std::printf("reply %s\n", !reply ? "none" : *reply ? "true" : "false");
 }
 
-} // namespace
+// Runs the client program from the executable as the user, and once the
+// test has done what comes first, lets it ask. Answers its verdict.
+QString ask(const QString &executable, const QString &socket, uid_t uid, const QString &method, qint64 seconds,
+            const std::function<void()> &first = [] {})
+{
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TIVOLUX_HELPER_CLIENT_SOCKET"), socket);
+    client.setProcessEnvironment(environment);
+    client.setChildProcessModifier([uid] {
+        if (::setgid(uid) != 0 || ::setuid(uid) != 0)
+            ::_exit(3);
+    });
+    client.start(executable, {QStringLiteral("--gtest_filter=HelperClientProgram.*")});
+    client.waitForStarted();
+    first();
+    client.write(QStringLiteral("%1 %2\n").arg(method).arg(seconds).toUtf8());
+    client.closeWriteChannel();
+    client.waitForFinished(10000);
+    const QString output = QString::fromUtf8(client.readAllStandardOutput());
+    const qsizetype at = output.indexOf(QLatin1String("reply "));
+    return at < 0 ? QStringLiteral("no answer") : output.mid(at + 6).section(QLatin1Char('\n'), 0, 0);
+}
 
 TEST(HelperProcessTest, UsersReachOnlyTheirOwnWakes)
 {
     if (::getuid() != 0)
         GTEST_SKIP() << "acting as another user needs root";
-    constexpr uid_t kOther = 65534;
     HelperProcess helper;
     ASSERT_TRUE(helper.start(fakeNow()));
     helper.openToEveryone();
     HelperClient client(helper.socketPath());
+    const auto other = [&](const QString &method) {
+        return ask(QCoreApplication::applicationFilePath(), helper.socketPath(), 65534, method, kNow + kHour);
+    };
 
-    EXPECT_EQ(requestAs(kOther, helper.socketPath(), kSchedule, kNow + kHour), true);
+    EXPECT_EQ(other(kSchedule), QStringLiteral("true"));
     // The same date of another user is another wake; cancelling it leaves
     // the first one alone.
     EXPECT_EQ(client.request(kCancel, kNow + kHour), false);
     EXPECT_EQ(client.request(kSchedule, kNow + kHour), true);
     EXPECT_EQ(client.request(kCancel, kNow + kHour), true);
-    EXPECT_EQ(requestAs(kOther, helper.socketPath(), kCancel, kNow + kHour), true);
+    EXPECT_EQ(other(kCancel), QStringLiteral("true"));
     EXPECT_EQ(helper.recordedCalls(),
               (QStringList{QStringLiteral("schedule 1893459600 uid 65534 -> 0"), QStringLiteral("cancel 1893459600 -> -2"),
                            QStringLiteral("schedule 1893459600 -> 0"), QStringLiteral("cancel 1893459600 -> 0"),
@@ -241,26 +241,10 @@ TEST(HelperProcessTest, EachUserHoldsBoundedWakesAndMakesBoundedRequestsWithOneL
     EXPECT_EQ(HelperClient(helper.socketPath()).request(kCancel, kNow + 2 * kHour), false);
 
     EXPECT_EQ(helper.recordedCalls().size(), 6) << "refused requests reach no power manager";
-    const QStringList refusals = helper.logLines().filter(QStringLiteral("refusing"));
-    EXPECT_EQ(refusals, (QStringList{QStringLiteral("[TivoluxRecorderHelper] refusing wakes of uid %1: it holds 2")
-                                         .arg(::getuid()),
-                                     QStringLiteral("[TivoluxRecorderHelper] refusing requests of uid %1: more than 8 "
-                                                    "in 600000 ms")
-                                         .arg(::getuid())}));
-}
-
-// Not a test of its own: the client program of the next test, run from a
-// copy of this executable. Asks the helper once when told to on its input.
-TEST(HelperClientProgram, AsksOnceWhenTold)
-{
-    const QString socket = qEnvironmentVariable("TIVOLUX_HELPER_CLIENT_SOCKET");
-    if (socket.isEmpty())
-        GTEST_SKIP() << "run by ApplicationStartedBeforeAnUpgradeIsStillServed";
-    std::string line;
-    std::getline(std::cin, line);
-    const std::optional<bool> reply = HelperClient(socket).request(kSchedule, kNow + kHour);
-    std::printf("reply %s\n", !reply ? "none" : *reply ? "true" : "false");
-    std::fflush(stdout);
+    EXPECT_EQ(helper.logLines().filter(QStringLiteral("refusing")),
+              (QStringList{QStringLiteral("[TivoluxRecorderHelper] refusing wakes of uid %1: it holds 2").arg(::getuid()),
+                           QStringLiteral("[TivoluxRecorderHelper] refusing requests of uid %1: more than 8 in 600000 ms")
+                               .arg(::getuid())}));
 }
 
 TEST(HelperProcessTest, ApplicationStartedBeforeAnUpgradeIsStillServed)
@@ -270,21 +254,15 @@ TEST(HelperProcessTest, ApplicationStartedBeforeAnUpgradeIsStillServed)
     ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), installed));
     HelperProcess helper;
     ASSERT_TRUE(helper.start(fakeNow() + QStringList{QStringLiteral("--allowed-client"), installed}));
-
-    QProcess application;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TIVOLUX_HELPER_CLIENT_SOCKET"), helper.socketPath());
-    application.setProcessEnvironment(environment);
-    application.start(installed, {QStringLiteral("--gtest_filter=HelperClientProgram.*")});
-    ASSERT_TRUE(application.waitForStarted());
-
-    // The package manager puts the new executable in place of the old one.
-    const QString upgraded = installed + QStringLiteral(".new");
-    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), upgraded));
-    ASSERT_EQ(::rename(QFile::encodeName(upgraded).constData(), QFile::encodeName(installed).constData()), 0);
-
-    application.write("ask\n");
-    ASSERT_TRUE(application.waitForFinished(10000));
-    EXPECT_TRUE(application.readAllStandardOutput().contains("reply true"));
+    // The package manager puts the new executable in place of the old one
+    // while the application runs.
+    const auto upgrade = [&] {
+        const QString upgraded = installed + QStringLiteral(".new");
+        ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), upgraded));
+        ASSERT_EQ(::rename(QFile::encodeName(upgraded).constData(), QFile::encodeName(installed).constData()), 0);
+    };
+    EXPECT_EQ(ask(installed, helper.socketPath(), ::getuid(), kSchedule, kNow + kHour, upgrade), QStringLiteral("true"));
     EXPECT_EQ(helper.recordedCalls(), QStringList{QStringLiteral("schedule 1893459600 -> 0")});
 }
+
+} // namespace
