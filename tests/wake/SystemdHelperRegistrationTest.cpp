@@ -143,6 +143,11 @@ TEST_F(SystemdHelperRegistrationTest, SavesAskSystemdOncePerCacheLifetimeAndNeve
     ASSERT_TRUE(testsupport::waitUntil([&] { return changes == 1; }));
     EXPECT_FALSE(scheduler.isOn());
     EXPECT_EQ(systemd->calls(QStringLiteral("GetUnitFileState")).size(), 2);
+
+    // A clock set back does not keep an old reading alive.
+    clock = clock.addSecs(-3600);
+    scheduler.isOn();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return systemd->calls(QStringLiteral("GetUnitFileState")).size() == 3; }));
     testsupport::clearSettings();
 }
 

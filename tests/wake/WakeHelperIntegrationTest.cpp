@@ -3,11 +3,12 @@
 #include "HelperProcess.h"
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
-#include "ScheduledWakesSetting.h"
 #include "SocketWakeHelperConnection.h"
 #include "TestSupport.h"
 #include "WakeScheduler.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -89,7 +90,9 @@ protected:
     std::unique_ptr<RecordingManager> manager;
 };
 
-TEST_F(WakeHelperIntegrationTest, WakesFollowTheScheduledRecordingsAcrossLaunchesUntilTurnedOff)
+// The scheduler's own tests prove the sequence of turning off and what a
+// new launch sends; here the messages cross the real socket.
+TEST_F(WakeHelperIntegrationTest, WakesFollowTheScheduledRecordingsUntilTurnedOff)
 {
     const QDateTime base = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
     const QDateTime first = base.addSecs(600);
@@ -114,20 +117,34 @@ TEST_F(WakeHelperIntegrationTest, WakesFollowTheScheduledRecordingsAcrossLaunche
     expected = helper.recordedCalls() + QStringList{line(QStringLiteral("cancel"), first)};
     ASSERT_TRUE(recordedCallsBecome(expected));
 
-    // The next launch with the same recordings sends nothing.
-    launch();
-    testsupport::spin(std::chrono::milliseconds(300));
-    EXPECT_EQ(helper.recordedCalls(), expected);
-    EXPECT_EQ(ScheduledWakesSetting::read(), QSet<qint64>{(second.toSecsSinceEpoch() - 60) * 1000});
-
-    // The helper is unregistered once it has answered the cancel.
-    QStringList callsAtUnregister;
-    registration->onUnregister = [&] { callsAtUnregister = helper.recordedCalls(); };
     scheduler->turnOff();
-    expected.append(line(QStringLiteral("cancel"), second));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return registration->unregisterRequests == 1; }));
-    EXPECT_EQ(callsAtUnregister, expected);
-    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
+    ASSERT_TRUE(recordedCallsBecome(expected + QStringList{line(QStringLiteral("cancel"), second)}));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return registration->unregisterRequests == 1; }));
+}
+
+TEST(SocketWakeHelperConnectionTest, MissingHelperFailsEveryMessage)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("absent.sock"));
+    QPointer<WakeHelperConnection> connection = new SocketWakeHelperConnection(path);
+    int invalidations = 0;
+    QStringList errors;
+    QObject::connect(connection, &WakeHelperConnection::invalidated, [&] { ++invalidations; });
+    const auto reply = [&](bool) { errors.append(QStringLiteral("a reply")); };
+    const auto error = [&](const QString &description) { errors.append(description); };
+    const QDateTime inAnHour = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 3600, Qt::UTC);
+
+    connection->scheduleWakeAt(inAnHour, reply, error);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return errors.size() == 1; }));
+    connection->cancelWakeAt(inAnHour, reply, error);
+    EXPECT_EQ(errors, QStringList(2, QStringLiteral("cannot talk to the helper at %1: nothing listens there").arg(path)));
+    EXPECT_EQ(invalidations, 1);
+    // The connection deletes itself; deferred deletions run only when asked
+    // for outside a running event loop.
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return connection.isNull();
+    }));
 }
 
 } // namespace

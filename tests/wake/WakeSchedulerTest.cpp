@@ -58,6 +58,7 @@ protected:
         environment.bootID = [this] { return boot; };
         environment.timing = timing;
         scheduler = std::make_unique<WakeScheduler>(std::move(environment));
+        QObject::connect(scheduler.get(), &WakeScheduler::wakeStateDidChange, [this] { ++notifications; });
         return *scheduler;
     }
 
@@ -71,6 +72,7 @@ protected:
     bool helperAvailable = true;
     QPointer<FakeHelperConnection> lastConnection;
     std::unique_ptr<WakeScheduler> scheduler;
+    int notifications = 0;
 };
 
 TEST_F(WakeSchedulerTest, WakesLieOneMinuteBeforeEachStartRoundedAndMoreThanThirtySecondsAhead)
@@ -103,18 +105,13 @@ TEST_F(WakeSchedulerTest, OffLeavesTheStoredListAloneUnlessNothingIsScheduled)
     makeScheduler().sync({});
     EXPECT_EQ(helper.connectionsMade, 0);
     EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
-    EXPECT_TRUE(QSettings().contains(QLatin1String(ScheduledWakesSetting::kKey)));
 }
 
 TEST_F(WakeSchedulerTest, TurningOffCancelsFutureWakesAndUnregistersOnceTheHelperHasAnswered)
 {
     registration->state = Status::Enabled;
-    store(msecs({kNow - 10, kNow + 100, kNow + 200, kNow + 300}));
+    store(msecs({kNow - 10, kNow + 100, kNow + 200, kNow + 300, kNow + 400}));
     WakeScheduler &wakes = makeScheduler();
-    wakes.sync({at(160), at(260), at(360)}); // the same wakes: nothing to send
-    ASSERT_TRUE(helper.calls.isEmpty());
-    wakes.sync({at(160), at(260), at(360), at(460)});
-    ASSERT_EQ(helper.calls.size(), 1);
 
     QSet<qint64> storedAtUnregister{-1};
     int invalidationsAtUnregister = -1;
@@ -122,8 +119,6 @@ TEST_F(WakeSchedulerTest, TurningOffCancelsFutureWakesAndUnregistersOnceTheHelpe
         storedAtUnregister = ScheduledWakesSetting::read();
         invalidationsAtUnregister = helper.invalidations;
     };
-    int notifications = 0;
-    QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
 
     helper.deferAnswers = true;
     wakes.turnOff();
@@ -133,7 +128,7 @@ TEST_F(WakeSchedulerTest, TurningOffCancelsFutureWakesAndUnregistersOnceTheHelpe
     EXPECT_EQ(registration->unregisterRequests, 0) << "the cancels have not been answered yet";
     EXPECT_EQ(helper.invalidations, 0) << "the connection still waits for the answers";
     wakes.sync({at(160), at(600)});
-    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), QList<qint64>{kNow + 400}) << "nothing new is armed";
+    EXPECT_TRUE(helper.seconds(QStringLiteral("schedule")).isEmpty()) << "nothing new is armed";
 
     helper.answerAll();
     EXPECT_TRUE(storedAtUnregister.isEmpty());
@@ -151,8 +146,6 @@ TEST_F(WakeSchedulerTest, EveryWaitOfTurningOnOrOffEnds)
     registration->state = Status::Enabled;
     store(msecs({kNow + 100}));
     WakeScheduler &wakes = makeScheduler();
-    int notifications = 0;
-    QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
 
     // A helper that never answers its cancel holds the unregistering back
     // only for a while.
@@ -230,17 +223,26 @@ TEST_F(WakeSchedulerTest, AfterARebootEveryWakeIsAskedForAgain)
     EXPECT_EQ(helper.calls.size(), 2);
 }
 
-TEST_F(WakeSchedulerTest, UnreachableHelperIsLoggedPerMessageAndAskedAgainAfterInvalidation)
+TEST_F(WakeSchedulerTest, WakesNotArmedForWantOfAHelperAreAskedForAgain)
 {
     registration->state = Status::Enabled;
-    helper.unreachable = true;
+    store(msecs({kNow + 540}));
+    helperAvailable = false;
     WakeScheduler &wakes = makeScheduler();
     LogCapture log;
 
+    // No connection at all: the stored list empties.
+    wakes.sync({at(600), at(1200)});
+    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
+
+    // A helper that cannot be reached: one log line per message.
+    helperAvailable = true;
+    helper.unreachable = true;
     wakes.sync({at(600), at(1200)});
     EXPECT_EQ(log.all(), QStringList(2, QStringLiteral("[TivoluxRecorder] wake helper unavailable: no helper here")));
     EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty()) << "no wake was armed";
 
+    // Once the broken connection is gone, a fresh one asks again.
     ASSERT_TRUE(lastConnection);
     lastConnection->breakDown();
     testsupport::spin(std::chrono::milliseconds(20));
@@ -252,71 +254,12 @@ TEST_F(WakeSchedulerTest, UnreachableHelperIsLoggedPerMessageAndAskedAgainAfterI
     EXPECT_EQ(ScheduledWakesSetting::read(), msecs({kNow + 540, kNow + 1140}));
 }
 
-TEST_F(WakeSchedulerTest, WithoutAConnectionTheStoredListEmptiesSoEveryWakeIsAskedForAgain)
-{
-    registration->state = Status::Enabled;
-    store(msecs({kNow + 540}));
-    helperAvailable = false;
-    WakeScheduler &wakes = makeScheduler();
-
-    wakes.sync({at(600), at(1200)});
-    EXPECT_TRUE(ScheduledWakesSetting::read().isEmpty());
-
-    helperAvailable = true;
-    wakes.sync({at(600), at(1200)});
-    EXPECT_EQ(helper.seconds(QStringLiteral("schedule")), (QList<qint64>{kNow + 540, kNow + 1140}));
-}
-
-TEST_F(WakeSchedulerTest, IsOnAsksTheRegistrationAtMostEveryThirtySeconds)
-{
-    registration->state = Status::Enabled;
-    WakeScheduler &wakes = makeScheduler();
-
-    EXPECT_TRUE(wakes.isOn());
-    registration->state = Status::NotRegistered;
-    clock = clock.addMSecs(29999);
-    EXPECT_TRUE(wakes.isOn());
-    EXPECT_EQ(registration->statusReads, 1);
-
-    clock = clock.addMSecs(1);
-    EXPECT_FALSE(wakes.isOn());
-    EXPECT_EQ(registration->statusReads, 2);
-
-    // A clock set back does not keep an old reading alive.
-    registration->state = Status::Enabled;
-    clock = clock.addSecs(-3600);
-    EXPECT_TRUE(wakes.isOn());
-    EXPECT_EQ(registration->statusReads, 3);
-}
-
-TEST_F(WakeSchedulerTest, APendingApprovalIsNoFailure)
-{
-    WakeScheduler &wakes = makeScheduler();
-    int notifications = 0;
-    QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
-    EXPECT_FALSE(wakes.isOn());
-
-    registration->stateAfterRegister = Status::RequiresApproval;
-    registration->registerFailure = QStringLiteral("Access denied");
-    wakes.turnOn();
-    EXPECT_EQ(wakes.lastError(), std::nullopt);
-    EXPECT_EQ(registration->settingsOpened, 1);
-
-    registration->stateAfterRegister = Status::Enabled;
-    registration->registerFailure.reset();
-    wakes.turnOn();
-    EXPECT_EQ(wakes.lastError(), std::nullopt);
-    // The cached "off" was dropped by turning on.
-    EXPECT_TRUE(wakes.isOn());
-    EXPECT_EQ(notifications, 2);
-}
-
-TEST_F(WakeSchedulerTest, RequestsWhileTheSystemIsAskedAreIgnored)
+TEST_F(WakeSchedulerTest, RequestsWhileTheSystemIsAskedAreIgnoredAndAPendingApprovalIsNoFailure)
 {
     registration->deferAnswers = true;
+    registration->stateAfterRegister = Status::RequiresApproval;
+    registration->registerFailure = QStringLiteral("Access denied");
     WakeScheduler &wakes = makeScheduler();
-    int notifications = 0;
-    QObject::connect(&wakes, &WakeScheduler::wakeStateDidChange, [&] { ++notifications; });
 
     wakes.turnOn();
     EXPECT_TRUE(wakes.isChanging());
@@ -330,7 +273,37 @@ TEST_F(WakeSchedulerTest, RequestsWhileTheSystemIsAskedAreIgnored)
     registration->answerPending();
     EXPECT_FALSE(wakes.isChanging());
     EXPECT_EQ(notifications, 1);
+    EXPECT_EQ(wakes.lastError(), std::nullopt);
+    EXPECT_EQ(registration->settingsOpened, 1);
+
+    registration->deferAnswers = false;
+    registration->stateAfterRegister = Status::Enabled;
+    registration->registerFailure.reset();
+    wakes.turnOn();
+    EXPECT_EQ(wakes.lastError(), std::nullopt);
     EXPECT_TRUE(wakes.isOn());
+    EXPECT_EQ(notifications, 2);
+}
+
+TEST(ScheduledWakesSettingTest, ReadsNumbersAndTheirTextualFormAndNothingElse)
+{
+    testsupport::clearSettings();
+    const auto read = [](const QVariant &value) {
+        QSettings().setValue(QLatin1String(ScheduledWakesSetting::kKey), value);
+        return ScheduledWakesSetting::read();
+    };
+    EXPECT_EQ(read(QVariantList{1893456031.0, 1893456100}), (QSet<qint64>{1893456031000, 1893456100000}));
+    // The settings file keeps no types: a list comes back as texts, a
+    // one-element list as a single text.
+    EXPECT_EQ(read(QStringList{QStringLiteral("1893456031"), QStringLiteral(" 1893456100.5")}),
+              (QSet<qint64>{1893456031000, 1893456100500}));
+    EXPECT_EQ(read(QStringLiteral("1893456031")), (QSet<qint64>{1893456031000}));
+    // Any element that is not a number means the empty set.
+    for (const QVariant &value : {QVariant(QVariantList{1893456031.0, true}),
+                                  QVariant(QStringList{QStringLiteral("1893456031"), QString()}),
+                                  QVariant(QVariantList{1e300})})
+        EXPECT_TRUE(read(value).isEmpty()) << value.toString().toStdString();
+    testsupport::clearSettings();
 }
 
 } // namespace
