@@ -1,7 +1,6 @@
 #include "QtPrinters.h"
-#include "FakeSystemd.h"
+#include "FakeSystemBus.h"
 #include "HelperProcess.h"
-#include "PrivateBus.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -14,14 +13,12 @@ namespace {
 // bus of the test's own that it takes for the system bus.
 TEST(HelperSystemdTest, WakeIsATransientTimerThatWakesTheSystemAndRefusalsAreLogged)
 {
-    PrivateBus bus;
-    if (bus.address().isEmpty())
+    FakeSystemBus systemd;
+    if (systemd.address().isEmpty())
         GTEST_SKIP() << "dbus-daemon is not available";
-    FakeSystemd systemd(bus.address());
-    ASSERT_TRUE(systemd.isServing());
     HelperProcess helper;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.address());
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemd.address());
     helper.setEnvironment(environment);
     ASSERT_TRUE(helper.start({}, false)) << qPrintable(helper.logLines().join(QLatin1Char('\n')));
     HelperClient client(helper.socketPath());
@@ -40,7 +37,7 @@ TEST(HelperSystemdTest, WakeIsATransientTimerThatWakesTheSystemAndRefusalsAreLog
     const qint64 seconds = wake.toSecsSinceEpoch();
     const QString timer = QStringLiteral("tivolux-recorder-wake-%1-%2.timer").arg(::getuid()).arg(seconds);
     EXPECT_EQ(client.request(schedule, seconds), true);
-    const QList<FakeSystemd::Call> started = systemd.calls(QStringLiteral("StartTransientUnit"));
+    const QList<FakeSystemBus::Call> started = systemd.calls(QStringLiteral("StartTransientUnit"));
     ASSERT_EQ(started.size(), 2);
     EXPECT_EQ(started.last().unit, timer);
     EXPECT_EQ(started.last().properties.value(QStringLiteral("WakeSystem")), QVariant(true));

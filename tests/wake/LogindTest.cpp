@@ -1,7 +1,6 @@
-#include "FakeLogind.h"
+#include "FakeSystemBus.h"
 #include "LogindSleepInhibitor.h"
 #include "LogindWakeNotifier.h"
-#include "PrivateBus.h"
 #include "TestSupport.h"
 
 #include <QDBusConnection>
@@ -20,18 +19,17 @@ class LogindTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (bus.address().isEmpty())
+        logind = std::make_unique<FakeSystemBus>();
+        if (logind->address().isEmpty())
             GTEST_SKIP() << "dbus-daemon is not available";
-        logind = std::make_unique<FakeLogind>(bus.address());
-        ASSERT_TRUE(logind->isServing());
     }
     void TearDown() override
     {
-        logind.reset();
         QDBusConnection::disconnectFromBus(kClient);
+        logind.reset();
     }
 
-    QDBusConnection client() const { return QDBusConnection::connectToBus(bus.address(), kClient); }
+    QDBusConnection client() const { return QDBusConnection::connectToBus(logind->address(), kClient); }
 
     // Begins a hold; counts how often it settled, and whether within begin().
     std::unique_ptr<SleepActivity> begin(LogindSleepInhibitor &inhibitor)
@@ -46,8 +44,7 @@ protected:
     }
 
     const QString kClient = QStringLiteral("logind-client");
-    PrivateBus bus;
-    std::unique_ptr<FakeLogind> logind;
+    std::unique_ptr<FakeSystemBus> logind;
     int settled = 0;
     bool inBegin = false;
     bool settledInBegin = false;
@@ -76,7 +73,7 @@ TEST_F(LogindTest, AGrantedLockIsHeldUntilTheActivityEndsAndWithoutABusTheHoldFa
 
 TEST_F(LogindTest, ARefusalOrSilenceFailsWithoutHoldingTheCallerUp)
 {
-    logind->answerWith(FakeLogind::Answer::Refuse);
+    logind->answerInhibitWith(FakeSystemBus::Inhibit::Refuse);
     LogindSleepInhibitor patient(client());
     auto refused = begin(patient);
     ASSERT_TRUE(testsupport::waitUntil([&] { return settled == 1; }));
@@ -85,7 +82,7 @@ TEST_F(LogindTest, ARefusalOrSilenceFailsWithoutHoldingTheCallerUp)
 
     // A logind that never answers: begin() returns at once (still pending),
     // the hold fails once the wait is over.
-    logind->answerWith(FakeLogind::Answer::Silence);
+    logind->answerInhibitWith(FakeSystemBus::Inhibit::Silence);
     LogindSleepInhibitor hasty(client(), 100ms);
     auto silent = begin(hasty);
     EXPECT_EQ(silent->state(), State::Pending);

@@ -1,6 +1,5 @@
 #include "QtPrinters.h"
-#include "FakeSystemd.h"
-#include "PrivateBus.h"
+#include "FakeSystemBus.h"
 #include "SystemdHelperRegistration.h"
 #include "TestSupport.h"
 #include "WakeScheduler.h"
@@ -21,12 +20,11 @@ class SystemdHelperRegistrationTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (bus.address().isEmpty())
+        systemd = std::make_unique<FakeSystemBus>();
+        if (systemd->address().isEmpty())
             GTEST_SKIP() << "dbus-daemon is not available";
-        systemd = std::make_unique<FakeSystemd>(bus.address());
-        ASSERT_TRUE(systemd->isServing());
         client = std::make_unique<SystemdHelperRegistration>(
-            QDBusConnection::connectToBus(bus.address(), QStringLiteral("registration-client")));
+            QDBusConnection::connectToBus(systemd->address(), QStringLiteral("registration-client")));
     }
     void TearDown() override
     {
@@ -48,8 +46,7 @@ protected:
         return failure;
     }
 
-    PrivateBus bus;
-    std::unique_ptr<FakeSystemd> systemd;
+    std::unique_ptr<FakeSystemBus> systemd;
     std::unique_ptr<SystemdHelperRegistration> client;
 };
 
@@ -90,7 +87,7 @@ TEST_F(SystemdHelperRegistrationTest, RegisteringEnablesAndStartsUnregisteringDi
     EXPECT_EQ(client->status(), Status::NotRegistered);
     EXPECT_FALSE(systemd->isActive(kSocket));
     QStringList order;
-    for (const FakeSystemd::Call &call : systemd->calls()) {
+    for (const FakeSystemBus::Call &call : systemd->calls()) {
         if (call.method != QLatin1String("GetUnitFileState"))
             order.append(call.method + QLatin1Char(' ') + call.unit);
     }
