@@ -9,7 +9,7 @@ namespace {
 
 // A power manager that arms nothing: it holds its wakes in memory and
 // appends one line per call to a record file, "schedule SECONDS -> CODE" or
-// "cancel SECONDS -> CODE", with " uid UID" after the seconds for an owner
+// "cancel SECONDS -> CODE" (whole seconds), with " uid UID" after them for an owner
 // other than the helper's own user. Scheduling answers 0, or -22 for the
 // dates it was told to refuse; cancelling answers 0 for a date the owner
 // holds, otherwise -2. The wakes given at the start belong to the helper's
@@ -41,9 +41,7 @@ public:
 private:
     int record(const QString &call, const QDateTime &date, uid_t owner, int code)
     {
-        const qint64 msecs = date.toMSecsSinceEpoch();
-        QString seconds = msecs % 1000 == 0 ? QString::number(msecs / 1000)
-                                            : QString::number(double(msecs) / 1000, 'f', 3);
+        QString seconds = QString::number(date.toSecsSinceEpoch());
         if (owner != ::getuid())
             seconds += QStringLiteral(" uid %1").arg(owner);
         QFile file(m_recordPath);
@@ -57,14 +55,12 @@ private:
     QSet<QPair<uid_t, qint64>> m_held;
 };
 
-const QCommandLineOption kRecord(QStringLiteral("fake-power-manager"),
-                                 QStringLiteral("Arm nothing; record every call in <file>."), QStringLiteral("file"));
-const QCommandLineOption kRefuse(QStringLiteral("fake-refuse"), QStringLiteral("Refuse a wake at <seconds>."),
-                                 QStringLiteral("seconds"));
-const QCommandLineOption kHeld(QStringLiteral("fake-held"), QStringLiteral("Hold a wake at <seconds> from the start."),
-                               QStringLiteral("seconds"));
-const QCommandLineOption kNow(QStringLiteral("fake-now"), QStringLiteral("Take <seconds> as the current time."),
-                              QStringLiteral("seconds"));
+// Where the record goes; the dates in whole seconds that the fake refuses,
+// that it holds from the start, and that are taken as the current time.
+const QCommandLineOption kRecord(QStringLiteral("fake-power-manager"), {}, QStringLiteral("file"));
+const QCommandLineOption kRefuse(QStringLiteral("fake-refuse"), {}, QStringLiteral("seconds"));
+const QCommandLineOption kHeld(QStringLiteral("fake-held"), {}, QStringLiteral("seconds"));
+const QCommandLineOption kNow(QStringLiteral("fake-now"), {}, QStringLiteral("seconds"));
 
 // Whole seconds as milliseconds, or nothing when one is not a number.
 std::optional<QSet<qint64>> msecsOf(const QStringList &values)

@@ -4,8 +4,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <sys/stat.h>
 
@@ -17,10 +15,8 @@ constexpr int kWaitMsecs = 5000;
 
 HelperProcess::~HelperProcess()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(kWaitMsecs);
-    }
+    m_process.kill();
+    m_process.waitForFinished(kWaitMsecs);
 }
 
 QString HelperProcess::executable()
@@ -53,9 +49,7 @@ bool HelperProcess::start(const QStringList &options, bool fakePowerManager)
 
 void HelperProcess::openToEveryone()
 {
-    QFile::setPermissions(m_folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                               | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup
-                                               | QFile::ExeGroup);
+    ::chmod(QFile::encodeName(m_folder.path()).constData(), 0755);
     ::chmod(QFile::encodeName(socketPath()).constData(), 0666);
 }
 
@@ -85,17 +79,12 @@ HelperClient::HelperClient(const QString &socketPath)
 std::optional<bool> HelperClient::request(const QString &method, qint64 seconds)
 {
     const qint64 id = m_nextID++;
-    const QJsonObject request{{QStringLiteral("id"), id},
-                              {QStringLiteral("method"), method},
-                              {QStringLiteral("date"), double(seconds)}};
-    send(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
-    const std::optional<QByteArray> line = nextLine();
-    if (!line)
+    send(QStringLiteral("{\"id\":%1,\"method\":\"%2\",\"date\":%3}\n").arg(id).arg(method).arg(seconds).toUtf8());
+    const QByteArray line = nextLine().value_or(QByteArray());
+    const QString reply = QStringLiteral("{\"id\":%1,\"reply\":%2}").arg(id);
+    if (line != reply.arg(QLatin1String("true")).toUtf8() && line != reply.arg(QLatin1String("false")).toUtf8())
         return std::nullopt;
-    const QJsonObject reply = QJsonDocument::fromJson(*line).object();
-    if (reply.value(QStringLiteral("id")).toInteger() != id || !reply.value(QStringLiteral("reply")).isBool())
-        return std::nullopt;
-    return reply.value(QStringLiteral("reply")).toBool();
+    return line.contains("true");
 }
 
 std::optional<QByteArray> HelperClient::nextLine()

@@ -1,4 +1,5 @@
 #include "QtPrinters.h"
+#include "FakeSystemBus.h"
 #include "HelperProcess.h"
 
 #include <QCoreApplication>
@@ -94,20 +95,21 @@ int listeningSocket(const QString &path)
     return descriptor;
 }
 
-TEST(HelperProcessTest, HandedOverSocketServesOnlyTheInstalledApplication)
+TEST(HelperProcessTest, InstalledProgramServesOnlyTheInstalledApplicationAndRefusesTheFakeAndTestOptions)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("activated.sock"));
     const int descriptor = listeningSocket(path);
     ASSERT_GE(descriptor, 0);
+    const QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment activated = plain;
+    activated.insert(QStringLiteral("LISTEN_FDS"), QStringLiteral("1"));
 
     // As the service manager does: the socket as descriptor 3, named for the
     // started process in LISTEN_FDS and LISTEN_PID (the shell's own process
     // id, which the helper keeps through exec).
     QProcess helper;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LISTEN_FDS"), QStringLiteral("1"));
-    helper.setProcessEnvironment(environment);
+    helper.setProcessEnvironment(activated);
     helper.setProgram(QStringLiteral("/bin/sh"));
     helper.setArguments({QStringLiteral("-c"), QStringLiteral("export LISTEN_PID=$$; exec \"$0\""),
                          HelperProcess::executable()});
@@ -116,31 +118,20 @@ TEST(HelperProcessTest, HandedOverSocketServesOnlyTheInstalledApplication)
     helper.start();
     ASSERT_TRUE(helper.waitForStarted());
     ::close(descriptor);
-
     // This test program is not the installed application: the helper takes
     // the connection and closes it unserved.
     HelperClient client(path);
     EXPECT_EQ(client.request(kSchedule, QDateTime::currentSecsSinceEpoch() + kHour), std::nullopt);
     EXPECT_TRUE(client.closedByHelper());
     EXPECT_EQ(helper.state(), QProcess::Running);
-    helper.kill();
-    helper.waitForFinished();
-}
-
-TEST(HelperProcessTest, InstalledProgramRefusesTheFakeAndTheTestOptionsOutsideTheTestMode)
-{
-    QTemporaryDir folder;
-    const QString socket = folder.filePath(QStringLiteral("helper.sock"));
-    const QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
-    QProcessEnvironment activated = plain;
-    activated.insert(QStringLiteral("LISTEN_FDS"), QStringLiteral("1"));
-    activated.insert(QStringLiteral("LISTEN_PID"), QStringLiteral("1"));
 
     // The installed program has no fake power manager, even in the test
     // mode; handed a socket, it takes no option; without one there is
     // nothing to serve.
+    activated.insert(QStringLiteral("LISTEN_PID"), QStringLiteral("1"));
+    const QString socket = folder.filePath(QStringLiteral("helper.sock"));
     const struct { QStringList arguments; const QProcessEnvironment &environment; } cases[] = {
-        {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-power-manager"), folder.filePath(QStringLiteral("r"))}, plain},
+        {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-power-manager"), socket + QLatin1Char('r')}, plain},
         {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-now"), QStringLiteral("0")}, plain},
         {{QStringLiteral("--allowed-client"), QStringLiteral("/bin/sh")}, activated},
         {{}, plain},
@@ -263,6 +254,59 @@ TEST(HelperProcessTest, ApplicationStartedBeforeAnUpgradeIsStillServed)
     };
     EXPECT_EQ(ask(installed, helper.socketPath(), ::getuid(), kSchedule, kNow + kHour, upgrade), QStringLiteral("true"));
     EXPECT_EQ(helper.recordedCalls(), QStringList{QStringLiteral("schedule 1893459600 -> 0")});
+}
+
+// The helper with its real power manager, talking to a stand-in systemd on a
+// bus of the test's own that it takes for the system bus.
+TEST(HelperSystemdTest, WakeIsATransientTimerThatWakesTheSystemAndRefusalsAreLogged)
+{
+    FakeSystemBus systemd;
+    if (systemd.address().isEmpty())
+        GTEST_SKIP() << "dbus-daemon is not available";
+    HelperProcess helper;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemd.address());
+    helper.setEnvironment(environment);
+    ASSERT_TRUE(helper.start({}, false)) << qPrintable(helper.logLines().join(QLatin1Char('\n')));
+    HelperClient client(helper.socketPath());
+    const QString schedule = QStringLiteral("scheduleWakeAt");
+    const QString cancel = QStringLiteral("cancelWakeAt");
+
+    const QDateTime refused = QDateTime::currentDateTimeUtc().addSecs(600);
+    systemd.failNext(QStringLiteral("StartTransientUnit"), QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
+                     QStringLiteral("Access denied"));
+    EXPECT_EQ(client.request(schedule, refused.toSecsSinceEpoch()), false);
+    EXPECT_EQ(helper.logLines(),
+              QStringList{QStringLiteral("[TivoluxRecorderHelper] schedule wake %1: error -13")
+                              .arg(refused.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss '+0000'")))});
+
+    const QDateTime wake = QDateTime::currentDateTimeUtc().addSecs(7200);
+    const qint64 seconds = wake.toSecsSinceEpoch();
+    const QString timer = QStringLiteral("tivolux-recorder-wake-%1-%2.timer").arg(::getuid()).arg(seconds);
+    EXPECT_EQ(client.request(schedule, seconds), true);
+    const QList<FakeSystemBus::Call> started = systemd.calls(QStringLiteral("StartTransientUnit"));
+    ASSERT_EQ(started.size(), 2);
+    EXPECT_EQ(started.last().unit, timer);
+    EXPECT_EQ(started.last().properties.value(QStringLiteral("WakeSystem")), QVariant(true));
+    EXPECT_EQ(started.last().properties.value(QStringLiteral("TimersCalendar")),
+              QVariant(wake.toString(QStringLiteral("'OnCalendar' yyyy-MM-dd HH:mm:ss 'UTC'"))));
+
+    // The same date again finds its timer armed.
+    EXPECT_EQ(client.request(schedule, seconds), true);
+    EXPECT_EQ(client.request(cancel, seconds), true);
+    EXPECT_FALSE(systemd.isActive(timer));
+    // Nothing is armed any more at that date.
+    EXPECT_EQ(client.request(cancel, seconds), false);
+
+    // Scheduled again while the stopped timer is still loaded: it is armed
+    // again, not taken for armed because it exists.
+    EXPECT_EQ(client.request(schedule, seconds), true);
+    EXPECT_TRUE(systemd.isActive(timer));
+    EXPECT_EQ(client.request(cancel, seconds), true);
+    // Once systemd has unloaded it, it is created afresh.
+    systemd.collectStoppedUnits();
+    EXPECT_EQ(client.request(schedule, seconds), true);
+    EXPECT_TRUE(systemd.isActive(timer));
 }
 
 } // namespace
