@@ -15,8 +15,6 @@
 
 namespace {
 
-using Status = HelperRegistration::Status;
-
 // The recording manager hands its scheduled starts to a wake scheduler that
 // reaches the real helper program (with the fake power manager) over its
 // socket.
@@ -29,20 +27,6 @@ protected:
         ASSERT_TRUE(folder.isValid());
         QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder.path());
         ASSERT_TRUE(helper.start({}));
-        registration->state = Status::NotRegistered;
-    }
-    void TearDown() override
-    {
-        manager.reset();
-        scheduler.reset();
-        testsupport::clearSettings();
-    }
-
-    // A fresh scheduler and manager, as after a launch.
-    RecordingManager &launch()
-    {
-        manager.reset();
-        scheduler.reset();
         WakeScheduler::Environment environment;
         environment.registration = registration;
         const QString socketPath = helper.socketPath();
@@ -56,7 +40,12 @@ protected:
         // What the main window does when the wake state changes.
         QObject::connect(scheduler.get(), &WakeScheduler::wakeStateDidChange, manager.get(),
                          &RecordingManager::syncWakes);
-        return *manager;
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        scheduler.reset();
+        testsupport::clearSettings();
     }
 
     QUuid schedule(const QDateTime &start)
@@ -97,7 +86,6 @@ TEST_F(WakeHelperIntegrationTest, WakesFollowTheScheduledRecordingsUntilTurnedOf
     const QDateTime base = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
     const QDateTime first = base.addSecs(600);
     const QDateTime second = base.addSecs(1200);
-    launch();
     const QUuid firstID = schedule(first);
     schedule(second);
     testsupport::spin(std::chrono::milliseconds(100));
