@@ -124,6 +124,8 @@ TEST(HelperProcessTest, InstalledProgramServesOnlyTheInstalledApplicationAndRefu
     EXPECT_EQ(client.request(kSchedule, QDateTime::currentSecsSinceEpoch() + kHour), std::nullopt);
     EXPECT_TRUE(client.closedByHelper());
     EXPECT_EQ(helper.state(), QProcess::Running);
+    helper.kill();
+    helper.waitForFinished();
 
     // The installed program has no fake power manager, even in the test
     // mode; handed a socket, it takes no option; without one there is
@@ -131,7 +133,8 @@ TEST(HelperProcessTest, InstalledProgramServesOnlyTheInstalledApplicationAndRefu
     activated.insert(QStringLiteral("LISTEN_PID"), QStringLiteral("1"));
     const QString socket = folder.filePath(QStringLiteral("helper.sock"));
     const struct { QStringList arguments; const QProcessEnvironment &environment; } cases[] = {
-        {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-power-manager"), socket + QLatin1Char('r')}, plain},
+        {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-power-manager"), socket + QStringLiteral(".txt")},
+         plain},
         {{QStringLiteral("--socket"), socket, QStringLiteral("--fake-now"), QStringLiteral("0")}, plain},
         {{QStringLiteral("--allowed-client"), QStringLiteral("/bin/sh")}, activated},
         {{}, plain},
@@ -233,9 +236,9 @@ TEST(HelperProcessTest, EachUserHoldsBoundedWakesAndMakesBoundedRequestsWithOneL
 
     EXPECT_EQ(helper.recordedCalls().size(), 6) << "refused requests reach no power manager";
     EXPECT_EQ(helper.logLines().filter(QStringLiteral("refusing")),
-              (QStringList{QStringLiteral("[TivoluxRecorderHelper] refusing wakes of uid %1: it holds 2").arg(::getuid()),
-                           QStringLiteral("[TivoluxRecorderHelper] refusing requests of uid %1: more than 8 in 600000 ms")
-                               .arg(::getuid())}));
+              (QStringList{QStringLiteral("[TivoluxRecorderHelper] refusing wakes of uid %1: it holds 2"),
+                           QStringLiteral("[TivoluxRecorderHelper] refusing requests of uid %1: more than 8 in 600000 ms")}
+                   .replaceInStrings(QStringLiteral("%1"), QString::number(::getuid()))));
 }
 
 TEST(HelperProcessTest, ApplicationStartedBeforeAnUpgradeIsStillServed)
@@ -252,7 +255,8 @@ TEST(HelperProcessTest, ApplicationStartedBeforeAnUpgradeIsStillServed)
         ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), upgraded));
         ASSERT_EQ(::rename(QFile::encodeName(upgraded).constData(), QFile::encodeName(installed).constData()), 0);
     };
-    EXPECT_EQ(ask(installed, helper.socketPath(), ::getuid(), kSchedule, kNow + kHour, upgrade), QStringLiteral("true"));
+    EXPECT_EQ(ask(installed, helper.socketPath(), ::getuid(), kSchedule, kNow + kHour, upgrade),
+              QStringLiteral("true"));
     EXPECT_EQ(helper.recordedCalls(), QStringList{QStringLiteral("schedule 1893459600 -> 0")});
 }
 

@@ -125,7 +125,8 @@ TEST(SocketWakeHelperConnectionTest, MissingHelperFailsEveryMessage)
     connection->scheduleWakeAt(inAnHour, reply, error);
     ASSERT_TRUE(testsupport::waitUntil([&] { return errors.size() == 1; }));
     connection->cancelWakeAt(inAnHour, reply, error);
-    EXPECT_EQ(errors, QStringList(2, QStringLiteral("cannot talk to the helper at %1: nothing listens there").arg(path)));
+    const QString expected = QStringLiteral("cannot talk to the helper at %1: nothing listens there").arg(path);
+    EXPECT_EQ(errors, QStringList(2, expected));
     EXPECT_EQ(invalidations, 1);
     // The connection deletes itself; deferred deletions run only when asked
     // for outside a running event loop.
