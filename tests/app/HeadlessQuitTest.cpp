@@ -5,7 +5,9 @@
 // The headless program, chosen by itself without a display: it fails at
 // launch what could not start in time, and ends by the quit rule, asking
 // nobody.
-TEST_F(RecorderTest, HeadlessLaunchFailsAWaitingRecordingAndInterruptStopsTheRunningOneAndEndsAfterTheQuitDelay)
+using HeadlessQuit = RecorderTest;
+
+TEST_F(HeadlessQuit, LaunchFailsAWaitingRecordingAndInterruptStopsTheRunningOneAndEndsAfterTheQuitDelay)
 {
     Recording waited = onAirRecording(QStringLiteral("http://127.0.0.1:1/b.ts"), QStringLiteral("waited.ts"), -60);
     waited.programStart = waited.startDate = waited.endDate.addSecs(-3600);
