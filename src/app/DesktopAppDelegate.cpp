@@ -41,6 +41,7 @@ DesktopAppDelegate::DesktopAppDelegate(AppServices services, Options options, QO
     : QObject(parent)
     , m_services(std::move(services))
     , m_options(std::move(options))
+    , m_quit(m_options.terminate, m_options.quitDelay)
 {
 }
 
@@ -126,41 +127,14 @@ bool DesktopAppDelegate::applicationShouldHandleReopen()
     return true;
 }
 
-DesktopAppDelegate::TerminateReply DesktopAppDelegate::applicationShouldTerminate()
-{
-    if (m_stopping)
-        return TerminateReply::Later;
-    RecordingManager &manager = m_services.recordingManager();
-    const int running = manager.runningCount();
-    if (running == 0)
-        return TerminateReply::Now;
-    if (!confirmQuit(running))
-        return TerminateReply::Cancel;
-    m_stopping = true;
-    manager.stopAll();
-    // The recorders are not waited for; what they wrote stays on disk.
-    QTimer::singleShot(m_options.quitDelay, this, &DesktopAppDelegate::terminate);
-    return TerminateReply::Later;
-}
-
 void DesktopAppDelegate::requestQuit()
 {
-    if (applicationShouldTerminate() == TerminateReply::Now)
-        terminate();
+    m_quit.quit(m_services.recordingManager(), [this](int running) { return confirmQuit(running); });
 }
 
 void DesktopAppDelegate::terminateWithoutAsking()
 {
-    if (m_stopping)
-        return;
-    RecordingManager &manager = m_services.recordingManager();
-    if (manager.runningCount() == 0) {
-        terminate();
-        return;
-    }
-    m_stopping = true;
-    manager.stopAllAndSave();
-    QTimer::singleShot(m_options.quitDelay, this, &DesktopAppDelegate::terminate);
+    m_quit.quitSavingAtOnce(m_services.recordingManager());
 }
 
 void DesktopAppDelegate::processEndsNow()
@@ -169,14 +143,6 @@ void DesktopAppDelegate::processEndsNow()
     // The window and the tray must not be touched: their display is gone.
     const QSignalBlocker quiet(&manager);
     manager.stopAllAndSave();
-}
-
-void DesktopAppDelegate::terminate()
-{
-    if (m_options.terminate)
-        m_options.terminate();
-    else
-        QCoreApplication::quit();
 }
 
 bool DesktopAppDelegate::confirmQuit(int running)

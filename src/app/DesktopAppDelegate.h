@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AppDelegate.h"
 #include "AppServices.h"
+#include "QuitRule.h"
 
 #include <QObject>
 #include <chrono>
@@ -22,8 +22,6 @@ class DesktopAppDelegate : public QObject
     Q_OBJECT
 
 public:
-    enum class TerminateReply { Now, Cancel, Later };
-
     struct Options
     {
         std::chrono::milliseconds quitDelay = kQuitDelay;
@@ -45,13 +43,10 @@ public:
     ~DesktopAppDelegate() override;
 
     void applicationDidFinishLaunching();
-    // The quit rule: terminate now with nothing running; otherwise ask, and
-    // either stop everything and terminate after the quit delay, or cancel.
-    TerminateReply applicationShouldTerminate();
     // Shows the main window; always answers yes.
     bool applicationShouldHandleReopen();
-    // "Quit Tivolux Recorder": applies the quit rule and carries out its
-    // answer.
+    // "Quit Tivolux Recorder": the quit rule, asking first while recordings
+    // run.
     void requestQuit();
     // The session ends or the process is told to terminate: nobody can
     // answer an alert, so running recordings are stopped without asking and
@@ -68,7 +63,6 @@ public:
     void updateStatusItem();
     // Rebuilds the tray menu; runs each time before it opens.
     void menuNeedsUpdate();
-    bool confirmQuit(int running);
 
     // Created on first access, then kept.
     MainWindowController &mainWindow();
@@ -79,7 +73,7 @@ private:
     std::unique_ptr<QMenuBar> buildMainMenu();
     bool isTrayAvailable() const;
     void followTray();
-    void terminate();
+    bool confirmQuit(int running);
 
     AppServices m_services;
     Options m_options;
@@ -87,6 +81,6 @@ private:
     QSystemTrayIcon *m_statusItem = nullptr;
     std::unique_ptr<QMenu> m_statusMenu;
     std::unique_ptr<MainWindowController> m_mainWindow;
-    bool m_stopping = false;
+    QuitRule m_quit;
     bool m_trayAvailable = false;
 };

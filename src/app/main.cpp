@@ -142,7 +142,7 @@ int main(int argc, char **argv)
     if (!headless)
         return runDesktop(app, instance);
 #endif
-    AppDelegate delegate(headless);
+    AppDelegate delegate;
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::terminationRequested, &delegate,
                      &AppDelegate::applicationShouldTerminate);

@@ -9,32 +9,19 @@
 // Widget tests run with a QApplication, Qt's test paths, a fixed locale and
 // time zone for the date and size texts, and no icon theme, so that the
 // icons are the drawn ones.
-namespace {
-
-QtMessageHandler previousHandler = nullptr;
-
-// The offscreen platform reports every window operation it lacks; those
-// lines say nothing about the code under test.
-void quietPlatformMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (message.startsWith(QLatin1String("This plugin does not support"))
-        || message.contains(QLatin1String("systemTrayWindowChanged")))
-        return;
-    if (previousHandler)
-        previousHandler(type, context, message);
-    else
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     // Central European time, whatever the machine's zone.
     qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
     tzset();
     QStandardPaths::setTestModeEnabled(true);
-    previousHandler = qInstallMessageHandler(quietPlatformMessages);
+    // The offscreen platform reports every window operation it lacks; those
+    // lines say nothing about the code under test.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+        if (!message.startsWith(QLatin1String("This plugin does not support"))
+            && !message.contains(QLatin1String("systemTrayWindowChanged")))
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("TivoluxTests"));

@@ -62,12 +62,7 @@ protected:
         configuration.port = 0;
         configuration.manager = manager.get();
         server = std::make_unique<RecordingServer>(configuration);
-        AppServices result;
-        result.manager = manager.get();
-        result.server = server.get();
-        result.wakeScheduler = scheduler.get();
-        result.fileManager = files;
-        return result;
+        return AppServices{manager.get(), server.get(), scheduler.get(), nullptr, files};
     }
 
     // A finished recording in the index, not yet written.

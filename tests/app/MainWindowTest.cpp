@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStyle>
 #include <QMainWindow>
 #include <QPushButton>
@@ -48,6 +49,25 @@ protected:
         }
     }
 
+    // Another folder whose index holds one finished recording.
+    Recording otherFolderWithARecording()
+    {
+        const Recording elsewhere = finished(QStringLiteral("Elsewhere"));
+        testsupport::writeFile(QDir(other.path()).filePath(QStringLiteral("recordings.json")),
+                               sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{elsewhere})));
+        return elsewhere;
+    }
+
+    // The folder in the settings, the window's folder line and its table.
+    void expectFolderShown(const QString &path, const Recording &only)
+    {
+        EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), path);
+        EXPECT_EQ(controller->folderLabel()->fullText(), QDir::toNativeSeparators(path));
+        ASSERT_EQ(controller->tableModel()->rowCount(), 1);
+        EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, only.id);
+    }
+
+    QTemporaryDir other;
     std::unique_ptr<MainWindowController> controller;
 };
 
@@ -77,67 +97,55 @@ TEST_F(MainWindow, ButtonsActOnTheSelectedRecording)
     EXPECT_FALSE(manager->recording(later.id)) << "a cancelled scheduled recording is withdrawn";
 }
 
-TEST_F(MainWindow, SelectionFollowsTheRecordingWhenTheListIsReordered)
+// The selection follows its recording when the list is reordered, and
+// Delete removes the recording that was selected when its sheet opened.
+TEST_F(MainWindow, SelectionFollowsItsRecordingAndDeleteRemovesTheOneSelectedWhenTheSheetOpened)
 {
     const QList<Recording> recordings{finished(QStringLiteral("A")), finished(QStringLiteral("B")),
                                       finished(QStringLiteral("C"))};
+    const Recording &keep = recordings.at(0);
+    const Recording &remove = recordings.at(1);
     storeIndex(recordings);
-    open();
-    select(recordings.at(1));
-    storeIndex({recordings.at(2), recordings.at(0), recordings.at(1)});
-    manager->loadIndex();
-    ASSERT_EQ(controller->tableModel()->rowOf(recordings.at(1).id), 2);
-    ASSERT_TRUE(controller->selectedRecording());
-    EXPECT_EQ(controller->selectedRecording()->id, recordings.at(1).id);
-    EXPECT_EQ(controller->recordingTable()->selectionModel()->selectedRows().size(), 1);
-
-    // When the selected recording is gone nothing is selected, and the
-    // buttons say so.
-    manager->deleteRecording(recordings.at(1).id);
-    EXPECT_FALSE(controller->selectedRecording());
-    EXPECT_FALSE(controller->deleteButton()->isEnabled());
-}
-
-TEST_F(MainWindow, DeleteRemovesTheRecordingSelectedWhenTheSheetOpened)
-{
-    const Recording keep = finished(QStringLiteral("Keep"));
-    const Recording remove = finished(QStringLiteral("Remove"));
-    storeIndex({keep, remove});
     testsupport::writeFile(QDir(folder.path()).filePath(remove.fileName), QByteArray(188, 'G'));
     open();
     select(remove);
+    storeIndex({recordings.at(2), keep, remove});
+    manager->loadIndex();
+    ASSERT_EQ(controller->tableModel()->rowOf(remove.id), 2);
+    ASSERT_TRUE(controller->selectedRecording());
+    EXPECT_EQ(controller->selectedRecording()->id, remove.id);
+    EXPECT_EQ(controller->recordingTable()->selectionModel()->selectedRows().size(), 1);
+
     controller->deleteButton()->click();
     QMessageBox *confirm = sheet();
     ASSERT_NE(confirm, nullptr);
     EXPECT_EQ(confirm->informativeText(), QStringLiteral("The recording is removed from this computer and from Tivolux."));
-
     select(keep);
     press(confirm, QMessageBox::DestructiveRole);
-    ASSERT_EQ(manager->recordings().size(), 1);
-    EXPECT_EQ(manager->recordings().first().id, keep.id);
+    EXPECT_FALSE(manager->recording(remove.id));
+    EXPECT_TRUE(manager->recording(keep.id));
     EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(remove.fileName)));
-
-    // Cancel deletes nothing.
+    // Cancel deletes nothing; with the selected recording gone nothing is
+    // selected, and the buttons say so.
     controller->deleteButton()->click();
     ASSERT_NE(sheet(), nullptr);
     press(sheet(), QMessageBox::RejectRole);
-    EXPECT_EQ(manager->recordings().size(), 1);
+    EXPECT_TRUE(manager->recording(keep.id));
+    manager->deleteRecording(keep.id);
+    EXPECT_FALSE(controller->selectedRecording());
+    EXPECT_FALSE(controller->deleteButton()->isEnabled());
 }
 
 TEST_F(MainWindow, ChosenFolderBecomesTheRecordingsFolderButNotWhileRecording)
 {
-    QTemporaryDir other;
-    ASSERT_TRUE(other.isValid());
-    const Recording elsewhere = finished(QStringLiteral("Elsewhere"));
-    testsupport::writeFile(QDir(other.path()).filePath(QStringLiteral("recordings.json")),
-                           sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{elsewhere})));
+    const Recording elsewhere = otherFolderWithARecording();
     open();
     const Recording live = startRecording(QStringLiteral("live"));
     controller->chooseFolder();
     ASSERT_NE(sheet(), nullptr);
     EXPECT_EQ(controller->window()->findChild<QFileDialog *>(), nullptr);
-    EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), folder.path());
     sheet()->close();
+    expectFolderShown(folder.path(), live);
 
     manager->stop(live.id);
     ASSERT_TRUE(testsupport::waitUntil([&] { return manager->runningCount() == 0; }));
@@ -147,11 +155,7 @@ TEST_F(MainWindow, ChosenFolderBecomesTheRecordingsFolderButNotWhileRecording)
     EXPECT_EQ(QDir(panel->directory()).canonicalPath(), QDir(folder.path()).canonicalPath());
     emit panel->fileSelected(other.path());
     panel->close();
-
-    EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), other.path());
-    EXPECT_EQ(controller->folderLabel()->fullText(), QDir::toNativeSeparators(other.path()));
-    ASSERT_EQ(controller->tableModel()->rowCount(), 1);
-    EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, elsewhere.id);
+    expectFolderShown(other.path(), elsewhere);
 
     // "Open" makes the folder when it is missing and hands it on.
     const QString missing = QDir(other.path()).filePath(QStringLiteral("new/inner"));
@@ -163,11 +167,7 @@ TEST_F(MainWindow, ChosenFolderBecomesTheRecordingsFolderButNotWhileRecording)
 
 TEST_F(MainWindow, AFolderThatAnotherRecorderOwnsIsRefusedUntilItLetsGo)
 {
-    QTemporaryDir other;
-    ASSERT_TRUE(other.isValid());
-    const Recording elsewhere = finished(QStringLiteral("Elsewhere"));
-    testsupport::writeFile(QDir(other.path()).filePath(QStringLiteral("recordings.json")),
-                           sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{elsewhere})));
+    const Recording elsewhere = otherFolderWithARecording();
     ExclusiveLock otherRecorder;
     ASSERT_TRUE(std::holds_alternative<ExclusiveLock::Taken>(
         otherRecorder.tryLock(QDir(other.path()).filePath(QLatin1String(RecordingsFolderLock::kFileName)))));
@@ -175,25 +175,21 @@ TEST_F(MainWindow, AFolderThatAnotherRecorderOwnsIsRefusedUntilItLetsGo)
     const Recording here = scheduleLater(QStringLiteral("here"));
 
     controller->applyFolder(other.path());
-    QMessageBox *alert = sheet();
-    ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->text(), QStringLiteral("This folder is in use by another recorder."));
-    EXPECT_TRUE(alert->informativeText().contains(QString::number(QCoreApplication::applicationPid())));
-    alert->close();
-    EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), folder.path());
-    EXPECT_EQ(controller->folderLabel()->fullText(), QDir::toNativeSeparators(folder.path()));
-    ASSERT_EQ(controller->tableModel()->rowCount(), 1);
-    EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, here.id);
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(sheet()->text(), QStringLiteral("This folder is in use by another recorder."));
+    EXPECT_TRUE(sheet()->informativeText().contains(QString::number(QCoreApplication::applicationPid())));
+    sheet()->close();
+    expectFolderShown(folder.path(), here);
 
     otherRecorder.release();
     controller->applyFolder(other.path());
     EXPECT_EQ(sheet(), nullptr);
-    EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), other.path());
-    ASSERT_EQ(controller->tableModel()->rowCount(), 1);
-    EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, elsewhere.id);
+    expectFolderShown(other.path(), elsewhere);
 }
 
-TEST_F(MainWindow, TimeColumnGrowsToFitDatesWrittenInFull)
+// The time column grows to fit a date written in full, and button titles
+// keep the style's margin on each side.
+TEST_F(MainWindow, TextsFitTheirColumnsAndButtons)
 {
     const Recording today = finished(QStringLiteral("Today"));
     storeIndex({today});
@@ -201,7 +197,6 @@ TEST_F(MainWindow, TimeColumnGrowsToFitDatesWrittenInFull)
     QTableView *table = controller->recordingTable();
     const int usual = RecordingTableModel::kColumns[RecordingTableModel::Time].width;
     EXPECT_EQ(table->horizontalHeader()->sectionSize(RecordingTableModel::Time), usual);
-
     Recording later = finished(QStringLiteral("Later"));
     later.programStart = later.startDate = now().addDays(10);
     later.programEnd = later.programStart.addSecs(3600);
@@ -211,16 +206,12 @@ TEST_F(MainWindow, TimeColumnGrowsToFitDatesWrittenInFull)
     const int needed = QFontMetrics(table->font()).horizontalAdvance(text) + 2 * RecordingCellDelegate::kTextInset;
     ASSERT_GT(needed, usual) << "a date written in full is wider than the usual column: " << text.toStdString();
     EXPECT_GE(table->horizontalHeader()->sectionSize(RecordingTableModel::Time), needed);
-}
 
-TEST_F(MainWindow, ButtonTitlesKeepTheStylesMarginOnEachSide)
-{
-    open();
     QPushButton *button = controller->revealButton();
     const QStyle *style = button->style();
-    const int side = (button->sizeHint().width() - button->fontMetrics().horizontalAdvance(button->text())) / 2;
-    EXPECT_GE(side, style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button)
-                        + style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button));
+    EXPECT_GE((button->sizeHint().width() - button->fontMetrics().horizontalAdvance(button->text())) / 2,
+              style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button)
+                  + style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button));
 }
 
 TEST_F(MainWindow, ColoursFollowASwitchBetweenLightAndDark)
@@ -228,27 +219,20 @@ TEST_F(MainWindow, ColoursFollowASwitchBetweenLightAndDark)
     storeIndex({finished(QStringLiteral("A"))});
     open();
     const QPalette light = QApplication::palette();
-    struct Restore
-    {
-        QPalette palette;
-        ~Restore() { QApplication::setPalette(palette); }
-    } restore{light};
-    const auto shown = [&] {
-        return std::pair{controller->wakeStatus()->palette().color(QPalette::WindowText),
-                         controller->tableModel()->index(0, RecordingTableModel::Title).data(Qt::ForegroundRole)
-                             .value<QBrush>().color()};
-    };
-    EXPECT_EQ(shown(), std::pair(colourFor(TextTone::Secondary, light), colourFor(TextTone::Label, light)));
-
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(light); });
     QPalette dark = light;
     dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
     dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
     dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
     dark.setColor(QPalette::Text, QColor(0xf0, 0xf0, 0xf0));
-    QApplication::setPalette(dark);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(shown(), std::pair(colourFor(TextTone::Secondary, dark), colourFor(TextTone::Label, dark)));
-    EXPECT_NE(colourFor(TextTone::Secondary, dark), colourFor(TextTone::Secondary, light));
+    ASSERT_NE(colourFor(TextTone::Secondary, dark), colourFor(TextTone::Secondary, light));
+    for (const QPalette &palette : {light, dark}) {
+        QApplication::setPalette(palette);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(controller->wakeStatus()->palette().color(QPalette::WindowText), colourFor(TextTone::Secondary, palette));
+        EXPECT_EQ(controller->tableModel()->index(0, RecordingTableModel::Title).data(Qt::ForegroundRole).value<QBrush>().color(),
+                  colourFor(TextTone::Label, palette));
+    }
 }
 
 // The window shows the picture the menu entry names: the entry's icon name
@@ -263,13 +247,9 @@ TEST_F(MainWindow, WindowIconIsTheMenuEntrysIcon)
     // it has no fill.
     const QString svg = QString::fromUtf8(testsupport::readFile(QStringLiteral(TIVOLUX_DATA_DIR "/icons/tivolux-recorder.svg")));
     QList<QColor> shapes;
-    const QRegularExpression shape(QStringLiteral("<(?:rect|circle)\\b[^>]*>"));
-    const QRegularExpression fill(QStringLiteral("\\bfill=\"([^\"]+)\""));
-    const QRegularExpression stroke(QStringLiteral("\\bstroke=\"([^\"]+)\""));
-    for (const QRegularExpressionMatch &m : shape.globalMatch(svg)) {
-        const QString colour = fill.match(m.captured()).captured(1);
-        shapes << QColor(colour == QLatin1String("none") ? stroke.match(m.captured()).captured(1) : colour);
-    }
+    const QRegularExpression shape(QStringLiteral("<(?:rect|circle)\\b[^>]*?\\b(?:fill|stroke)=\"(#[0-9a-fA-F]{6})\""));
+    for (const QRegularExpressionMatch &m : shape.globalMatch(svg))
+        shapes << QColor(m.captured(1));
     ASSERT_EQ(shapes.size(), 5);
 
     open();
@@ -277,10 +257,9 @@ TEST_F(MainWindow, WindowIconIsTheMenuEntrysIcon)
     ASSERT_EQ(image.width(), 128);
     // A point well inside each shape, on the 128-unit canvas: the frame, the
     // screen, the ring, the dot, the stand.
-    const std::pair<QPoint, int> samples[] = {
-        {{12, 60}, 0}, {{24, 40}, 1}, {{64, 38}, 2}, {{64, 60}, 3}, {{64, 108}, 4}};
-    for (const auto &[point, index] : samples)
-        EXPECT_EQ(image.pixelColor(point).rgb(), shapes[index].rgb()) << point.x() << "," << point.y();
+    const QPoint samples[] = {{12, 60}, {24, 40}, {64, 38}, {64, 60}, {64, 108}};
+    for (int index = 0; index < 5; ++index)
+        EXPECT_EQ(image.pixelColor(samples[index]).rgb(), shapes[index].rgb()) << index;
 }
 
 TEST_F(MainWindow, TheStatusTooltipSaysWhatARecordingMissed)
@@ -298,11 +277,10 @@ TEST_F(MainWindow, TheStatusTooltipSaysWhatARecordingMissed)
     storeIndex({gapped, failed, whole});
     open();
     const auto tip = [&](const Recording &r) {
-        return controller->tableModel()->index(controller->tableModel()->rowOf(r.id), RecordingTableModel::Status)
-            .data(Qt::ToolTipRole);
+        return controller->tableModel()->index(controller->tableModel()->rowOf(r.id), RecordingTableModel::Status).data(Qt::ToolTipRole);
     };
     EXPECT_EQ(tip(gapped).toString(), QStringLiteral("2 gaps, 14 s missing"));
-    EXPECT_EQ(tip(failed).toString(), QStringLiteral("The stream stopped and did not come back.\n"
-                                                     "1 gap, 62 min 5 s missing, 1 segment skipped"));
+    EXPECT_EQ(tip(failed).toString(),
+              QStringLiteral("The stream stopped and did not come back.\n1 gap, 62 min 5 s missing, 1 segment skipped"));
     EXPECT_FALSE(tip(whole).isValid()) << "nothing missed, nothing to say";
 }

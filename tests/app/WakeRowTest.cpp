@@ -12,12 +12,9 @@ namespace {
 class WakeRow : public DesktopTest
 {
 protected:
-    void open()
-    {
-        controller = std::make_unique<MainWindowController>(startServices());
-    }
-
+    void open() { controller = std::make_unique<MainWindowController>(startServices()); }
     QString buttonText() const { return controller->wakeButton()->text(); }
+    QString statusText() const { return controller->wakeStatus()->fullText(); }
 
     std::unique_ptr<MainWindowController> controller;
 };
@@ -27,13 +24,11 @@ protected:
 TEST_F(WakeRow, ButtonTurnsOnAndOffShowsFailuresAndActivationRereadsTheSetting)
 {
     open();
-    EXPECT_EQ(controller->wakeStatus()->fullText(),
-              QStringLiteral("Off. The computer stays awake while a recording is scheduled."));
+    EXPECT_EQ(statusText(), QStringLiteral("Off. The computer stays awake while a recording is scheduled."));
     controller->wakeButton()->click();
     EXPECT_EQ(registration->registerRequests, 1);
     EXPECT_EQ(buttonText(), QStringLiteral("Turn Off"));
-    EXPECT_EQ(controller->wakeStatus()->fullText(),
-              QStringLiteral("On. The computer may sleep; it wakes a minute before each recording."));
+    EXPECT_EQ(statusText(), QStringLiteral("On. The computer may sleep; it wakes a minute before each recording."));
     controller->wakeButton()->click();
     EXPECT_EQ(registration->state, HelperRegistration::Status::NotRegistered);
     EXPECT_EQ(buttonText(), QStringLiteral("Turn On"));
@@ -41,7 +36,7 @@ TEST_F(WakeRow, ButtonTurnsOnAndOffShowsFailuresAndActivationRereadsTheSetting)
     registration->registerFailure = QStringLiteral("The unit could not be enabled.");
     registration->stateAfterRegister = HelperRegistration::Status::NotRegistered;
     controller->wakeButton()->click();
-    EXPECT_EQ(controller->wakeStatus()->fullText(), QStringLiteral("Could not turn on: The unit could not be enabled."));
+    EXPECT_EQ(statusText(), QStringLiteral("Could not turn on: The unit could not be enabled."));
     EXPECT_EQ(buttonText(), QStringLiteral("Turn On"));
 
     // The setting changes outside the application; the scheduler's cached
@@ -59,20 +54,20 @@ TEST_F(WakeRow, WarnsWhileTheComputerCannotBeKeptAwakeForARecording)
 {
     inhibitor->failure = QStringLiteral("logind is not there");
     open();
-    const QString normal = controller->wakeStatus()->fullText();
+    const QString normal = statusText();
     const QDateTime start = now().addSecs(3600);
     value(manager->schedule(request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600))));
-    const QString warning =
-        QStringLiteral("The computer may fall asleep: it cannot be kept awake (logind is not there).");
-    ASSERT_TRUE(testsupport::waitUntil([&] { return controller->wakeStatus()->fullText() == warning; }));
-
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return statusText() == QStringLiteral("The computer may fall asleep: it cannot be kept awake (logind is not there).");
+    }));
     inhibitor->failure.reset();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return controller->wakeStatus()->fullText() == normal; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusText() == normal; }));
     EXPECT_TRUE(manager->isHoldingSleep());
 }
 
 // This system has no settings page for the helper: "Open Settings" explains
-// the approval with a command that can be copied, and can ask again.
+// the approval with a command that can be selected and copied, and can ask
+// again.
 TEST_F(WakeRow, OpenSettingsExplainsTheApprovalWithACommandToCopy)
 {
     registration->state = HelperRegistration::Status::RequiresApproval;
@@ -85,13 +80,10 @@ TEST_F(WakeRow, OpenSettingsExplainsTheApprovalWithACommandToCopy)
     EXPECT_EQ(registration->registerRequests, 0) << "nothing is asked before the user chooses";
     const QString command = QStringLiteral("sudo systemctl enable --now tivolux-recorder-helper.socket");
     EXPECT_TRUE(sheet->informativeText().endsWith(command));
-    bool selectable = false;
-    for (QLabel *label : sheet->findChildren<QLabel *>()) {
-        if (label->text().contains(command))
-            selectable = label->textInteractionFlags().testFlag(Qt::TextSelectableByMouse);
-    }
-    EXPECT_TRUE(selectable) << "the command can be selected and copied";
-
+    const QList<QLabel *> labels = sheet->findChildren<QLabel *>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](QLabel *label) {
+        return label->text().contains(command) && label->textInteractionFlags().testFlag(Qt::TextSelectableByMouse);
+    }));
     for (QAbstractButton *button : sheet->buttons()) {
         if (sheet->buttonRole(button) == QMessageBox::AcceptRole)
             button->click();

@@ -85,6 +85,10 @@ dpkg_in_root --install "$deb"
 for f in "${expected[@]}"; do
   [ -e "$root/$f" ] || { echo "missing after dpkg --install: $f"; status=1; }
 done
+# Only the test build lets the environment choose the API port.
+if grep -q TIVOLUX_RECORDER_TEST_PORT "$root/usr/bin/tivolux-recorder"; then
+  echo "the packaged program honours the tests' port variable"; status=1
+fi
 dpkg_in_root --remove tivolux-recorder
 for f in "${expected[@]}"; do
   [ ! -e "$root/$f" ] || { echo "left after dpkg --remove: $f"; status=1; }

@@ -10,8 +10,8 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -217,15 +217,14 @@ bool SoakRun::verifyFiles()
 
 int SoakRun::run()
 {
-    {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::Any, kPort)) {
-            say(QStringLiteral("FAILED: port %1 is in use; the recorder under test needs it").arg(kPort));
-            return 2;
-        }
+    if (!RecorderProcess::portIsFree(kPort)) {
+        say(QStringLiteral("FAILED: port %1 is in use; the recorder under test needs it").arg(kPort));
+        return 2;
     }
     m_provider = std::make_unique<SoakProvider>(SoakProvider::Settings{});
-    m_recorder = std::make_unique<SoakRecorder>(m_options.recorderProgram);
+    m_recorder = std::make_unique<RecorderProcess>(m_options.recorderProgram);
+    // The recorder's own lines go straight to the terminal.
+    m_recorder->process().setProcessChannelMode(QProcess::ForwardedErrorChannel);
     if (!m_recorder->start()) {
         say(QStringLiteral("FAILED: the recorder did not start: ") + m_options.recorderProgram);
         return 2;
@@ -347,10 +346,7 @@ int SoakRun::run()
           QStringLiteral("resident memory stayed %1 above its base").arg(mebibytes((after.residentKiB - base.residentKiB) * 1024)));
     check(exact, QStringLiteral("recorded files differ from the streams"));
 
-    m_recorder->terminate();
-    const bool ended = m_recorder->waitForExit(10000);
-    check(ended && m_recorder->process().exitStatus() == QProcess::NormalExit && m_recorder->process().exitCode() == 0,
-          QStringLiteral("the recorder did not end cleanly on SIGTERM"));
+    check(m_recorder->endsCleanlyOn(SIGTERM), QStringLiteral("the recorder did not end cleanly on SIGTERM"));
     check(m_provider->openConnections() == 0, QStringLiteral("provider connections still open"));
 
     say(m_failures.isEmpty() ? QStringLiteral("soak passed") : QStringLiteral("soak FAILED (%1 checks)").arg(m_failures.size()));

@@ -3,8 +3,8 @@
 #include "APIPoller.h"
 #include "HTTPExchange.h"
 #include "RangeClient.h"
+#include "RecorderProcess.h"
 #include "SoakProvider.h"
-#include "SoakRecorder.h"
 #include "SoakTarget.h"
 
 #include <QList>
@@ -63,7 +63,7 @@ private:
 
     Options m_options;
     std::unique_ptr<SoakProvider> m_provider;
-    std::unique_ptr<SoakRecorder> m_recorder;
+    std::unique_ptr<RecorderProcess> m_recorder;
     std::unique_ptr<APIPoller> m_poller;
     QList<RangeClient *> m_clients;
     QList<SoakTarget> m_targets;

@@ -29,13 +29,6 @@ class Browser:
             shutil.rmtree(self.profile, ignore_errors=True)
             sys.exit(f"FAIL: the browser could not start: {error}")
 
-    def emulate(self, width, height, dark, mobile=False):
-        """The page as a screen of that size and colour preference shows it."""
-        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
-            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": mobile})
-        self.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
-            "features": [{"name": "prefers-color-scheme", "value": "dark" if dark else "light"}]})
-
     def close(self):
         try:
             self.driver.quit()

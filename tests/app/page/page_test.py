@@ -1,7 +1,7 @@
 """Drives the recorder's web page in a real browser against the running
-headless program: the lists, a growing running recording, Stop, Delete with
-its confirmation, the download link, and a page of another site that tries
-to stop a recording.
+headless program: the lists, a growing running recording, the download
+link, Delete with its confirmation, a page of another site that tries to stop
+a recording, and Stop.
 
     page_test.py URL RUNNING_ID FINISHED_ID FINISHED_FILE
 """
@@ -84,8 +84,6 @@ def main():
             fail("running recording shows " + repr(status))
         if cell(driver, finished, "status") != "Finished · 2 gaps, 14 s missing":
             fail("finished recording shows " + repr(cell(driver, finished, "status")))
-        first = wait_for("a size", lambda: cell(driver, running, "size"))
-        wait_for("the size to grow", lambda: cell(driver, running, "size") not in ("", first))
         if "Stop" not in row(driver, running).text or "Cancel" in row(driver, running).text:
             fail("the running recording offers no Stop")
 
@@ -95,12 +93,30 @@ def main():
             if answer.read() != file.read():
                 fail("the download link does not return the file's bytes")
 
-        # Another site's page cannot stop the recording.
-        other = OtherSite(url + "api/recordings/" + running + "/stop")
+        # Delete asks first, and the question outlives the page's refreshes,
+        # which show the running recording growing meanwhile.
+        title = row(driver, finished).find_element(By.CSS_SELECTOR, "td.title").text
+        row(driver, finished).find_element(By.CSS_SELECTOR, "button.delete").click()
+        dialog = driver.find_element(By.ID, "confirmDelete")
+        wait_for("the confirmation", lambda: dialog.get_attribute("open") is not None)
+        if driver.find_element(By.ID, "confirmText").text != "Delete “%s”?" % title:
+            fail("the confirmation does not name the programme")
+        first = wait_for("a size", lambda: cell(driver, running, "size"))
+        wait_for("the size to grow", lambda: cell(driver, running, "size") not in ("", first))
+        if dialog.get_attribute("open") is None or finished not in api_list(url):
+            fail("the confirmation closed or the recording went without an answer")
+        driver.find_element(By.ID, "confirmButton").click()
+        wait_for("the row to go", lambda: not driver.find_elements(By.CSS_SELECTOR, f'tr[data-id="{finished}"]'))
+        if finished in api_list(url):
+            fail("the recorder kept the deleted recording")
+
+        # Another site's page cannot stop the recording, by script or by form.
+        target = url + "api/recordings/" + running + "/stop"
+        other = OtherSite(target)
         driver.get(other.url)
         wait_for("the other site's requests", lambda: driver.title == "sent")
         driver.execute_script("document.forms[0].submit()")
-        time.sleep(1)
+        wait_for("the form's answer", lambda: driver.current_url == target)
         if api_list(url)[running]["status"] != "recording":
             fail("a page of another site stopped the recording")
         other.server.shutdown()
@@ -111,21 +127,6 @@ def main():
         wait_for("the recording to stop", lambda: cell(driver, running, "status") == "Stopped early")
         if api_list(url)[running]["status"] != "stopped":
             fail("the recorder did not stop the recording")
-
-        # Delete asks first, and the question outlives the page's refreshes.
-        title = row(driver, finished).find_element(By.CSS_SELECTOR, "td.title").text
-        row(driver, finished).find_element(By.CSS_SELECTOR, "button.delete").click()
-        dialog = driver.find_element(By.ID, "confirmDelete")
-        wait_for("the confirmation", lambda: dialog.get_attribute("open") is not None)
-        if driver.find_element(By.ID, "confirmText").text != "Delete “%s”?" % title:
-            fail("the confirmation does not name the programme")
-        time.sleep(4.5)
-        if dialog.get_attribute("open") is None or finished not in api_list(url):
-            fail("the confirmation closed or the recording went without an answer")
-        driver.find_element(By.ID, "confirmButton").click()
-        wait_for("the row to go", lambda: not driver.find_elements(By.CSS_SELECTOR, f'tr[data-id="{finished}"]'))
-        if finished in api_list(url):
-            fail("the recorder kept the deleted recording")
         print("page test passed")
     finally:
         browser.close()

@@ -10,25 +10,31 @@
 #include <optional>
 #include <utility>
 
-// The real headless program in a home folder of its own, with its recordings
-// folder set in its settings. Its API listens on the fixed port; tests that
-// talk to it check first that the port is free.
+// The real program in a home folder of its own, with its recordings folder
+// set in its settings, watched through /proc. Used by the tests of the whole
+// program and by the soak tool.
 class RecorderProcess
 {
 public:
-    RecorderProcess();
+    // Headless, on the fixed API port unless useTestPort() says otherwise.
+    explicit RecorderProcess(const QString &program);
     ~RecorderProcess();
 
     // Another launch of the program by the same user: the same home,
-    // settings, runtime folder and recordings folder.
+    // settings, runtime folder, recordings folder and port.
     std::unique_ptr<RecorderProcess> sameUser() const;
     // Records into another launch's folder (a different user's program on a
     // shared folder).
     void useFolder(const QString &folder);
-    // Runs the desktop program on Qt's offscreen platform instead.
-    void runOnDesktop();
+    // Runs the desktop program on the given X display, or on Qt's offscreen
+    // platform when none is given.
+    void runOnDesktop(const QString &display = {});
+    // Listens on the given port (a free one when 0) instead of the fixed one;
+    // only the program's test build honours it.
+    void useTestPort(quint16 port = 0);
 
     bool isValid() const { return m_home->isValid(); }
+    quint16 port() const { return m_port; }
     QString folder() const { return m_folder; }
     QString filePath(const QString &fileName) const;
 
@@ -42,31 +48,38 @@ public:
     // Limits open descriptors; with the hard limit at the soft one, the
     // program cannot raise it.
     void limitOpenFiles(qint64 soft, qint64 hard) { m_openFileLimit = {soft, hard}; }
-    // Listens on the given port instead of the fixed one (test builds only).
-    void useTestPort(quint16 port);
-    // The command line, "--headless" unless set here.
-    void setArguments(const QStringList &arguments) { m_process.setArguments(arguments); }
-    // The display the program finds; none unless set here.
-    void setDisplay(const QString &display);
 
     // Starts the program and waits until it handles termination signals,
     // which it sets up after its services. With waitForAPI, also until its
-    // API answers.
+    // API port takes connections.
     bool start(bool waitForAPI = false);
     // Starts the program and waits until it ends by itself; answers its
     // exit status, or nothing when it did not end within the time.
     std::optional<int> runToExit(int milliseconds = 10000);
     void kill(int signal);
     bool waitForExit(int milliseconds = 10000);
+    // Sends the signal and answers whether the program ended by itself with
+    // status 0 in time.
+    bool endsCleanlyOn(int signal);
+    QProcess &process() { return m_process; }
     const QProcess &process() const { return m_process; }
+    // What the program wrote to standard error so far.
     QByteArray output() { return m_output += m_process.readAllStandardError(); }
 
+    // Open file descriptors, how many of them are sockets, resident memory,
+    // threads.
+    int openFiles() const;
+    int openSockets() const;
+    qint64 residentKiB() const;
+    int threads() const;
+
     static constexpr quint16 kPort = 8642;
-    // Whether nothing on this computer listens on the API port.
-    static bool apiPortIsFree();
+    static bool portIsFree(quint16 port);
 
 private:
-    explicit RecorderProcess(std::shared_ptr<QTemporaryDir> home);
+    explicit RecorderProcess(std::shared_ptr<QTemporaryDir> home, const QString &program);
+    QString statusField(const char *name) const;
+    void setEnvironment(const QString &name, const QString &value);
     void launch();
 
     std::shared_ptr<QTemporaryDir> m_home;

@@ -1,0 +1,263 @@
+#include "RecorderProcess.h"
+
+#include "JSONCoding.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Turns the event loop until the predicate holds or the time is up.
+bool waitUntil(const std::function<bool()> &predicate, int milliseconds = 10000)
+{
+    const QDeadlineTimer deadline(milliseconds);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+} // namespace
+
+RecorderProcess::RecorderProcess(const QString &program)
+    : RecorderProcess(std::make_shared<QTemporaryDir>(), program)
+{
+    QDir().mkpath(m_folder);
+    useFolder(m_folder);
+    // The user's runtime folder, as a session makes it: only the user may
+    // enter it.
+    const QString runtime = m_home->filePath(QStringLiteral("runtime"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+RecorderProcess::RecorderProcess(std::shared_ptr<QTemporaryDir> home, const QString &program)
+    : m_home(std::move(home))
+{
+    m_folder = m_home->filePath(QStringLiteral("recordings"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_home->path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_home->filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->filePath(QStringLiteral("runtime")));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    m_process.setProcessEnvironment(env);
+    m_process.setProgram(program);
+    m_process.setArguments({QStringLiteral("--headless")});
+}
+
+RecorderProcess::~RecorderProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+std::unique_ptr<RecorderProcess> RecorderProcess::sameUser() const
+{
+    std::unique_ptr<RecorderProcess> other(new RecorderProcess(m_home, m_process.program()));
+    other->m_process.setProcessEnvironment(m_process.processEnvironment());
+    other->m_process.setArguments(m_process.arguments());
+    other->m_folder = m_folder;
+    other->m_port = m_port;
+    return other;
+}
+
+void RecorderProcess::useFolder(const QString &folder)
+{
+    m_folder = folder;
+    QSettings settings(m_home->filePath(QStringLiteral("config/Tivolux/TivoluxRecorder.conf")), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("recorder.folderPath"), m_folder);
+    settings.sync();
+}
+
+void RecorderProcess::setEnvironment(const QString &name, const QString &value)
+{
+    QProcessEnvironment env = m_process.processEnvironment();
+    env.insert(name, value);
+    m_process.setProcessEnvironment(env);
+}
+
+void RecorderProcess::runOnDesktop(const QString &display)
+{
+    // The program chooses the desktop when a display is named; without a
+    // real one, Qt's offscreen platform stands in for it.
+    setEnvironment(QStringLiteral("DISPLAY"), display.isEmpty() ? QStringLiteral(":tivolux-test") : display);
+    setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
+    m_process.setArguments({});
+}
+
+void RecorderProcess::useTestPort(quint16 port)
+{
+    m_port = port ? port : freePort();
+    setEnvironment(QStringLiteral("TIVOLUX_RECORDER_TEST_PORT"), QString::number(m_port));
+}
+
+QString RecorderProcess::filePath(const QString &fileName) const
+{
+    return QDir(m_folder).filePath(fileName);
+}
+
+void RecorderProcess::writeIndex(const QList<Recording> &recordings) const
+{
+    QFile file(filePath(QStringLiteral("recordings.json")));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
+}
+
+std::optional<QList<Recording>> RecorderProcess::readIndex() const
+{
+    return sharedJSONDecoder().decodeRecordings(readAll(filePath(QStringLiteral("recordings.json"))));
+}
+
+void RecorderProcess::launch()
+{
+    const qint64 fileSize = m_fileSizeLimit;
+    const auto openFiles = m_openFileLimit;
+    m_process.setChildProcessModifier([fileSize, openFiles] {
+        // Past the size limit a write fails with EFBIG instead of ending the
+        // process with SIGXFSZ; these settings survive the exec.
+        if (fileSize >= 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit size{rlim_t(fileSize), rlim_t(fileSize)};
+            ::setrlimit(RLIMIT_FSIZE, &size);
+        }
+        if (openFiles.first >= 0) {
+            const rlimit files{rlim_t(openFiles.first), rlim_t(openFiles.second)};
+            ::setrlimit(RLIMIT_NOFILE, &files);
+        }
+    });
+    m_process.start();
+}
+
+bool RecorderProcess::start(bool waitForAPI)
+{
+    launch();
+    if (!m_process.waitForStarted())
+        return false;
+    // Bit 15 of the caught-signals mask: the program has its own SIGTERM
+    // handler.
+    const auto catchesTerm = [this] {
+        return statusField("SigCgt:").toULongLong(nullptr, 16) & (quint64(1) << (SIGTERM - 1));
+    };
+    if (!waitUntil(catchesTerm))
+        return false;
+    return !waitForAPI || waitUntil([this] {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, m_port);
+        return probe.waitForConnected(1000);
+    });
+}
+
+std::optional<int> RecorderProcess::runToExit(int milliseconds)
+{
+    launch();
+    if (!m_process.waitForStarted() || !waitForExit(milliseconds) || m_process.exitStatus() != QProcess::NormalExit)
+        return std::nullopt;
+    return m_process.exitCode();
+}
+
+void RecorderProcess::kill(int signal)
+{
+    ::kill(pid_t(m_process.processId()), signal);
+}
+
+bool RecorderProcess::waitForExit(int milliseconds)
+{
+    return waitUntil([this] { return m_process.state() == QProcess::NotRunning; }, milliseconds);
+}
+
+bool RecorderProcess::endsCleanlyOn(int signal)
+{
+    kill(signal);
+    return waitForExit() && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
+int RecorderProcess::openFiles() const
+{
+    return int(QDir(QStringLiteral("/proc/%1/fd").arg(m_process.processId()))
+                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                   .size());
+}
+
+int RecorderProcess::openSockets() const
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(m_process.processId()));
+    int sockets = 0;
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        // The raw link text names sockets as "socket:[inode]".
+        const QByteArray link = QFile::encodeName(fd.filePath());
+        char target[256] = {};
+        const ssize_t length = ::readlink(link.constData(), target, sizeof target - 1);
+        if (length > 0 && QByteArray(target, int(length)).startsWith("socket:"))
+            ++sockets;
+    }
+    return sockets;
+}
+
+QString RecorderProcess::statusField(const char *name) const
+{
+    for (const QByteArray &line : readAll(QStringLiteral("/proc/%1/status").arg(m_process.processId())).split('\n')) {
+        if (line.startsWith(name))
+            return QString::fromLatin1(line.mid(qstrlen(name))).trimmed();
+    }
+    return {};
+}
+
+qint64 RecorderProcess::residentKiB() const
+{
+    return statusField("VmRSS:").split(QLatin1Char(' ')).value(0).toLongLong();
+}
+
+int RecorderProcess::threads() const
+{
+    return statusField("Threads:").toInt();
+}
+
+bool RecorderProcess::portIsFree(quint16 port)
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, port);
+}
+
+Recording onAirRecording(const QString &streamURL, const QString &fileName, qint64 secondsToEnd)
+{
+    Recording r;
+    r.id = QUuid::createUuid();
+    r.title = r.channelName = r.channelID = fileName;
+    r.streamURL = streamURL;
+    r.programStart = r.startDate = QDateTime::currentDateTimeUtc().addSecs(-60);
+    r.endDate = QDateTime::currentDateTimeUtc().addSecs(secondsToEnd);
+    r.programEnd = r.endDate.addSecs(-300);
+    r.fileName = fileName;
+    r.status = Recording::Status::Scheduled;
+    return r;
+}
