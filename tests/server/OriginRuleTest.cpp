@@ -73,7 +73,7 @@ using OriginRuleServerTest = ServerFixture;
 
 TEST_F(OriginRuleServerTest, WebPagesOfOtherSitesCanNeitherScheduleNorReadNorDelete)
 {
-    const Recording finished = makeRecording(QStringLiteral("finished"), Recording::Status::Finished, 10);
+    const Recording finished = servedRecording(QStringLiteral("finished"), Recording::Status::Finished, 10);
     start({finished});
     const QByteArray own = "127.0.0.1:" + QByteArray::number(port);
     const QByteArray body = R"({"title":"Evening Film","channelName":"Channel One","channelID":"ch7",)"
