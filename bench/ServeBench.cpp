@@ -11,49 +11,31 @@
 // file, and serves until it is killed. Run it with its own HOME and
 // XDG_CONFIG_HOME: the folder is stored in the user's settings.
 
-#include "RecordingIndex.h"
-#include "RecordingManager.h"
-#include "RecordingServer.h"
-#include "RecordingsFolder.h"
+#include "ServedRecorder.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
-Recording finishedRecording(const QString &title, const QString &fileName, qint64 bytes)
+Recording finishedRecording(const QString &fileName, qint64 bytes)
 {
-    Recording r;
-    r.id = QUuid::createUuid();
-    r.title = title;
-    r.channelName = QStringLiteral("Bench Channel");
-    r.channelID = QStringLiteral("bench");
-    r.streamURL = QStringLiteral("http://127.0.0.1:9/bench.ts");
-    r.programStart = QDateTime(QDate(2024, 5, 1), QTime(20, 0), Qt::UTC);
-    r.programEnd = r.programStart.addSecs(3600);
-    r.startDate = r.programStart;
-    r.endDate = r.programEnd.addSecs(300);
+    Recording r = servedRecording(QFileInfo(fileName).completeBaseName(), Recording::Status::Finished, bytes);
     r.fileName = fileName;
-    r.status = Recording::Status::Finished;
-    r.bytes = bytes;
     return r;
 }
 
 Recording runningRecording(int number, const QString &url)
 {
-    Recording r = finishedRecording(QStringLiteral("Live %1").arg(number),
-                                    QStringLiteral("Live %1.ts").arg(number), 0);
+    Recording r = servedRecording(QStringLiteral("Live %1").arg(number), Recording::Status::Scheduled);
     r.streamURL = url + QStringLiteral("?n=%1").arg(number);
     r.programStart = QDateTime::currentDateTimeUtc().addSecs(-60);
     r.programEnd = r.programStart.addSecs(3600);
     r.startDate = r.programStart;
     r.endDate = r.programEnd.addSecs(300);
-    r.status = Recording::Status::Scheduled;
     return r;
 }
 
@@ -75,13 +57,12 @@ int main(int argc, char **argv)
     for (int i = 2; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--file") && i + 1 < args.size()) {
             const QString name = args[++i];
-            recordings.append(finishedRecording(name, name, QFileInfo(QDir(folder).filePath(name)).size()));
+            recordings.append(finishedRecording(name, QFileInfo(QDir(folder).filePath(name)).size()));
             ids.append(recordings.last().id.toString(QUuid::WithoutBraces).toUpper());
         } else if (args[i] == QLatin1String("--fill") && i + 1 < args.size()) {
             const int count = args[++i].toInt();
             for (int n = 0; n < count; ++n)
-                recordings.append(finishedRecording(QStringLiteral("Programme %1").arg(n),
-                                                    QStringLiteral("Programme %1.ts").arg(n), 0));
+                recordings.append(finishedRecording(QStringLiteral("Programme %1.ts").arg(n), 0));
         } else if (args[i] == QLatin1String("--capture") && i + 2 < args.size()) {
             const int count = args[++i].toInt();
             const QString url = args[++i];
@@ -92,24 +73,12 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (const auto error = writeIndex(folder, recordings)) {
+    ServedRecorder served;
+    if (const auto error = served.start(folder, recordings)) {
         fprintf(stderr, "serve-bench: %s\n", qPrintable(*error));
         return 1;
     }
-    QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder);
-
-    RecordingManager manager{RecordingManager::Environment()};
-    RecordingServer::Configuration configuration;
-    configuration.address = QHostAddress(QHostAddress::LocalHost);
-    configuration.port = 0;
-    configuration.manager = &manager;
-    RecordingServer server(configuration);
-    server.start();
-    if (server.startError()) {
-        fprintf(stderr, "serve-bench: %s\n", qPrintable(*server.startError()));
-        return 1;
-    }
-    printf("port=%u\n", unsigned(server.serverPort()));
+    printf("port=%u\n", unsigned(served.port()));
     for (const QString &id : ids)
         printf("id=%s\n", qPrintable(id));
     fflush(stdout);

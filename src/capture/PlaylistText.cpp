@@ -1,7 +1,6 @@
 #include "PlaylistText.h"
 
 #include <charconv>
-#include <limits>
 
 namespace {
 
@@ -14,16 +13,6 @@ bool isLineBreak(char16_t c)
     default:
         return false;
     }
-}
-
-bool isBlankOrTab(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-}
-
-bool isAsciiDigit(QChar c)
-{
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
 } // namespace
@@ -44,48 +33,9 @@ QList<QStringView> splitPlaylistLines(QStringView text)
     return lines;
 }
 
-QStringView trimBlanksAndTabs(QStringView line)
-{
-    qsizetype first = 0;
-    qsizetype last = line.size();
-    while (first < last && isBlankOrTab(line.at(first)))
-        ++first;
-    while (last > first && isBlankOrTab(line.at(last - 1)))
-        --last;
-    return line.mid(first, last - first);
-}
-
 std::optional<qint64> readPlaylistInteger(QStringView text)
 {
-    qsizetype position = 0;
-    bool negative = false;
-    if (!text.isEmpty() && (text.front() == QLatin1Char('+') || text.front() == QLatin1Char('-'))) {
-        negative = text.front() == QLatin1Char('-');
-        position = 1;
-    }
-    if (position == text.size())
-        return std::nullopt;
-
-    // Accumulating towards the sign keeps the most negative value readable.
-    qint64 value = 0;
-    constexpr qint64 minimum = std::numeric_limits<qint64>::min();
-    constexpr qint64 maximum = std::numeric_limits<qint64>::max();
-    for (; position < text.size(); ++position) {
-        const QChar c = text.at(position);
-        if (!isAsciiDigit(c))
-            return std::nullopt;
-        const int digit = c.unicode() - u'0';
-        if (negative) {
-            if (value < (minimum + digit) / 10)
-                return std::nullopt;
-            value = value * 10 - digit;
-        } else {
-            if (value > (maximum - digit) / 10)
-                return std::nullopt;
-            value = value * 10 + digit;
-        }
-    }
-    return value;
+    return readSignedInteger(text);
 }
 
 std::optional<double> readPlaylistDecimal(QStringView text)

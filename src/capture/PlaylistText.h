@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TextReaders.h"
+
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -13,11 +15,9 @@
 // line separator (U+2028) or paragraph separator (U+2029).
 QList<QStringView> splitPlaylistLines(QStringView text);
 
-// The line without blanks and tabs at either end; other white space stays.
-QStringView trimBlanksAndTabs(QStringView line);
-
 // An optional sign followed by ASCII decimal digits only, with nothing around
-// them; none when the text has any other form or the value does not fit.
+// them (readSignedInteger); none when the text has any other form or the
+// value does not fit.
 std::optional<qint64> readPlaylistInteger(QStringView text);
 
 // A decimal number in plain floating-point syntax (sign, digits, fraction,

@@ -1,11 +1,11 @@
 #include "ProviderConnections.h"
 
 #include "ProviderLimitCheck.h"
+#include "TextReaders.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QStringDecoder>
 #include <QStringList>
 #include <QThread>
 #include <QtNumeric>
@@ -15,37 +15,6 @@
 #include <limits>
 
 namespace {
-
-bool isAsciiDigit(QChar c)
-{
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-bool isBlankOrTab(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-}
-
-QStringView trimBlanksAndTabs(QStringView text)
-{
-    while (!text.isEmpty() && isBlankOrTab(text.front()))
-        text = text.mid(1);
-    while (!text.isEmpty() && isBlankOrTab(text.back()))
-        text.chop(1);
-    return text;
-}
-
-// An optional sign and ASCII digits only; none on overflow.
-std::optional<qint64> readSignedDigits(QStringView text)
-{
-    const bool signedText = text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-'));
-    const QStringView digits = signedText ? text.mid(1) : text;
-    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), isAsciiDigit))
-        return std::nullopt;
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok, 10);
-    return ok ? std::optional<qint64>(value) : std::nullopt;
-}
 
 std::optional<qint64> truncatedNumber(const QJsonValue &value)
 {
@@ -58,41 +27,6 @@ std::optional<qint64> truncatedNumber(const QJsonValue &value)
     if (!(truncated >= -0x1p63 && truncated < 0x1p63))
         return std::nullopt;
     return qint64(truncated);
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The piece with its percent-escapes decoded; unchanged when an escape is
-// malformed or the decoded bytes are not UTF-8.
-QString percentDecodedOrUnchanged(const QString &piece)
-{
-    const QByteArray encoded = piece.toUtf8();
-    QByteArray decoded;
-    decoded.reserve(encoded.size());
-    for (qsizetype i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] != '%') {
-            decoded.append(encoded[i]);
-            continue;
-        }
-        const int high = i + 2 < encoded.size() ? hexValue(encoded[i + 1]) : -1;
-        const int low = i + 2 < encoded.size() ? hexValue(encoded[i + 2]) : -1;
-        if (high < 0 || low < 0)
-            return piece;
-        decoded.append(char(high * 16 + low));
-        i += 2;
-    }
-    QStringDecoder toUtf16(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = toUtf16(decoded);
-    return toUtf16.hasError() ? piece : text;
 }
 
 // The first non-empty part of the file name before a dot: 1234 of 1234.ts
@@ -144,7 +78,9 @@ std::optional<ProviderConnections::Account> ProviderConnections::account(const Q
         return std::nullopt;
     // The path was decoded once already; decoding once more turns names
     // that the address carries encoded twice into plain text.
-    return Account{base, percentDecodedOrUnchanged(pieces.at(0)), percentDecodedOrUnchanged(pieces.at(1))};
+    // A malformed escape or bytes that are not UTF-8 leave the piece as it is.
+    return Account{base, percentDecoded(pieces.at(0)).value_or(pieces.at(0)),
+                   percentDecoded(pieces.at(1)).value_or(pieces.at(1))};
 }
 
 QString ProviderConnections::accountKey(const Account &account)
@@ -161,10 +97,7 @@ std::optional<qint64> ProviderConnections::parseCount(const QJsonValue &value)
         return truncatedNumber(value);
     case QJsonValue::String: {
         const QString text = value.toString();
-        const QStringView trimmed = trimBlanksAndTabs(text);
-        if (trimmed.isEmpty())
-            return std::nullopt;
-        return readSignedDigits(trimmed);
+        return readSignedInteger(trimBlanksAndTabs(text));
     }
     default:
         return std::nullopt;

@@ -1,6 +1,6 @@
 #include "ByteRange.h"
 
-#include "DecimalInteger.h"
+#include "TextReaders.h"
 
 #include <QStringList>
 
@@ -35,15 +35,15 @@ ByteRange ByteRange::resolve(const std::optional<QString> &rangeHeader, qint64 t
     const QString &second = bounds.at(1);
     if (first.isEmpty()) {
         // Suffix form: the last N bytes.
-        if (const auto suffix = readDecimalInteger(second))
+        if (const auto suffix = readUnsignedInteger(second))
             start = qMax<qint64>(0, total - *suffix);
         return partialOrUnsatisfiable(start, end, total);
     }
-    const auto from = readDecimalInteger(first);
+    const auto from = readUnsignedInteger(first);
     if (!from)
         return partialOrUnsatisfiable(start, end, total);
     start = *from;
-    if (const auto to = readDecimalInteger(second))
+    if (const auto to = readUnsignedInteger(second))
         end = qMin(end, *to);
     return partialOrUnsatisfiable(start, end, total);
 }

@@ -1,41 +1,12 @@
 #include "HTTPRequestParser.h"
 
-#include "DecimalInteger.h"
+#include "TextReaders.h"
 
-#include <QStringDecoder>
 #include <QStringList>
 
 namespace {
 
 const QByteArray kHeaderEnd = QByteArrayLiteral("\r\n\r\n");
-
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
-}
-
-// Removes spaces and tabs at both ends, nothing else.
-QString trimmedBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && isBlank(text.at(first)))
-        ++first;
-    while (last > first && isBlank(text.at(last - 1)))
-        --last;
-    return text.mid(first, last - first);
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 HTTPRequest parseHead(const QByteArray &block)
 {
@@ -49,7 +20,7 @@ HTTPRequest parseHead(const QByteArray &block)
             continue;
         // The name keeps any blanks before the colon: "Content-Length :" is
         // not the length header.
-        request.headers.insert(line.left(colon).toLower(), trimmedBlanks(line.mid(colon + 1)));
+        request.headers.insert(line.left(colon).toLower(), trimBlanksAndTabs(line.mid(colon + 1)).toString());
     }
     const QStringList words = lines.first().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (words.size() < 2)
@@ -57,8 +28,7 @@ HTTPRequest parseHead(const QByteArray &block)
     request.method = words.at(0).toUpper();
     const QString target = words.at(1);
     const qsizetype query = target.indexOf(QLatin1Char('?'));
-    request.path = HTTPRequestParser::percentDecoded(query < 0 ? target : target.left(query))
-                       .value_or(QString());
+    request.path = percentDecoded(query < 0 ? target : target.left(query)).value_or(QString());
     return request;
 }
 
@@ -96,33 +66,6 @@ qsizetype HTTPRequestParser::bodyLength(const std::optional<QString> &contentLen
     if (!contentLength)
         return 0;
     // A negative or unreadable length counts as no body.
-    const auto value = readDecimalInteger(*contentLength);
+    const auto value = readUnsignedInteger(*contentLength);
     return value ? qsizetype(qMin<qint64>(*value, kMaximumBodyLength)) : 0;
-}
-
-std::optional<QString> HTTPRequestParser::percentDecoded(const QString &text)
-{
-    const QByteArray encoded = text.toUtf8();
-    QByteArray decoded;
-    decoded.reserve(encoded.size());
-    for (qsizetype i = 0; i < encoded.size(); ++i) {
-        const char c = encoded.at(i);
-        if (c != '%') {
-            decoded.append(c);
-            continue;
-        }
-        if (i + 2 >= encoded.size())
-            return std::nullopt;
-        const int high = hexValue(encoded.at(i + 1));
-        const int low = hexValue(encoded.at(i + 2));
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        decoded.append(char(high * 16 + low));
-        i += 2;
-    }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString result = utf8.decode(decoded);
-    if (utf8.hasError())
-        return std::nullopt;
-    return result;
 }

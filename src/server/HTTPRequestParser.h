@@ -27,10 +27,6 @@ public:
     // plus sign, capped at kMaximumBodyLength; anything else counts as 0.
     static qsizetype bodyLength(const std::optional<QString> &contentLength);
 
-    // Percent-decodes a path; none for a malformed escape or for escapes
-    // that do not form UTF-8 text.
-    static std::optional<QString> percentDecoded(const QString &text);
-
 private:
     QByteArray m_buffer;
     qsizetype m_searchFrom = 0;

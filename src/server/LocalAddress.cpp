@@ -1,11 +1,7 @@
 #include "LocalAddress.h"
 
+#include <QNetworkInterface>
 #include <QStringList>
-
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netdb.h>
-#include <sys/socket.h>
 
 namespace {
 
@@ -47,7 +43,7 @@ std::optional<QString> choose(const QList<InterfaceAddress> &interfaces)
     std::optional<QString> best;
     int bestRank = 3;
     for (const InterfaceAddress &entry : interfaces) {
-        if (!entry.isIPv4 || !entry.isUp || entry.isLoopback || !entry.numericHost)
+        if (!entry.isIPv4 || !entry.isUp || entry.isLoopback || entry.numericHost.isEmpty())
             continue;
         const int entryRank = rank(entry.interfaceName);
         // The first of the best rank wins: the system's order decides ties.
@@ -59,29 +55,42 @@ std::optional<QString> choose(const QList<InterfaceAddress> &interfaces)
     return best;
 }
 
-std::optional<QList<InterfaceAddress>> enumerate()
+QList<InterfaceAddress> enumerate()
 {
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return std::nullopt;
-    QList<InterfaceAddress> interfaces;
-    for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
-        InterfaceAddress address;
-        address.interfaceName = QString::fromLocal8Bit(entry->ifa_name);
-        address.isIPv4 = entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET;
-        address.isUp = entry->ifa_flags & IFF_UP;
-        address.isLoopback = entry->ifa_flags & IFF_LOOPBACK;
-        if (address.isIPv4) {
-            char host[1025];
-            if (getnameinfo(entry->ifa_addr, sizeof(sockaddr_in), host, sizeof host, nullptr, 0, NI_NUMERICHOST) == 0)
-                address.numericHost = QString::fromLatin1(host);
+    QList<InterfaceAddress> addresses;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        const QNetworkInterface::InterfaceFlags flags = interface.flags();
+        for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+            const QHostAddress ip = entry.ip();
+            addresses.append({interface.name(), ip.protocol() == QAbstractSocket::IPv4Protocol,
+                              flags.testFlag(QNetworkInterface::IsUp), flags.testFlag(QNetworkInterface::IsLoopBack),
+                              ip.toString()});
         }
-        interfaces.append(address);
     }
-    freeifaddrs(list);
-    if (interfaces.isEmpty())
-        return std::nullopt;
-    return interfaces;
+    return addresses;
 }
 
 } // namespace LocalAddress
+
+LocalAddressCache::LocalAddressCache(std::chrono::milliseconds lifetime, Lookup lookup, Clock clock)
+    : m_lifetime(lifetime)
+    , m_lookup(std::move(lookup))
+    , m_clock(std::move(clock))
+{
+}
+
+std::optional<QString> LocalAddressCache::address()
+{
+    const QMutexLocker locker(&m_mutex);
+    const auto now = m_clock();
+    if (!m_lookedUpAt || now - *m_lookedUpAt >= m_lifetime) {
+        m_address = m_lookup();
+        m_lookedUpAt = now;
+    }
+    return m_address;
+}
+
+std::optional<QString> LocalAddressCache::lookUpAddress()
+{
+    return LocalAddress::choose(LocalAddress::enumerate());
+}

@@ -108,8 +108,6 @@ void RecordingServer::couldNotStart(const QString &description)
 
 std::optional<QString> RecordingServer::localIPv4Address()
 {
-    const auto interfaces = LocalAddress::enumerate();
-    if (!interfaces)
-        return std::nullopt;
-    return LocalAddress::choose(*interfaces);
+    static LocalAddressCache cache;
+    return cache.address();
 }

@@ -60,7 +60,8 @@ public:
     // the index, the provider check and the helper.
     static int connectionCap(qint64 openFileLimit);
 
-    // The computer's IPv4 address as the user types it into the TV app.
+    // The computer's IPv4 address as the user types it into the TV app; at
+    // most kLocalAddressLifetime old.
     static std::optional<QString> localIPv4Address();
 
 signals:

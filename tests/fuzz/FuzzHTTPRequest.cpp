@@ -1,4 +1,5 @@
 #include "HTTPRequestParser.h"
+#include "TextReaders.h"
 
 #include <cstdint>
 
@@ -12,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (request && request->body.size() > HTTPRequestParser::kMaximumBodyLength)
             __builtin_trap();
         if (request)
-            HTTPRequestParser::percentDecoded(request->path);
+            percentDecoded(request->path);
     }
     return 0;
 }

@@ -27,10 +27,9 @@ TEST(ParseCountTest, NumbersBooleansAndStrings)
 {
     const struct { const char *json; std::optional<qint64> count; } cases[] = {
         {"-3.9", -3}, {"2e2", 200}, {"-9223372036854775808", kMin}, {"9223372036854775808", std::nullopt},
-        {"true", 1}, {"\"\\t3\\t\"", 3}, {"\"+3\"", 3}, {"\"9223372036854775807\"", kMax},
-        {"\"9223372036854775808\"", std::nullopt}, {"\"3.0\"", std::nullopt}, {"\" \\t \"", std::nullopt},
-        {"\"+-3\"", std::nullopt}, {"\"\\u00a03\"", std::nullopt}, {"\"\\u0663\"", std::nullopt},
-        {"null", std::nullopt}, {"[1]", std::nullopt},
+        {"true", 1}, {"null", std::nullopt}, {"[1]", std::nullopt},
+        // Strings: blanks and tabs around a strict integer (as the text readers take it).
+        {"\"\\t-3 \"", -3}, {"\" \\t \"", std::nullopt}, {"\"\\u00a03\"", std::nullopt}, {"\"3.0\"", std::nullopt},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.json);

@@ -60,9 +60,9 @@ TEST_F(APIRouterTest, InfoDescribesTheRecorder)
 TEST_F(APIRouterTest, ListTellsPlayabilityAndKeepsPrivateFieldsPrivate)
 {
     using Status = Recording::Status;
-    const Recording waiting = makeRecording(QStringLiteral("waiting"), Status::Waiting, 5000);
-    const Recording failedEmpty = makeRecording(QStringLiteral("failed-empty"), Status::Failed);
-    const Recording failedWithBytes = makeRecording(QStringLiteral("failed-bytes"), Status::Failed, 5000);
+    const Recording waiting = servedRecording(QStringLiteral("waiting"), Status::Waiting, 5000);
+    const Recording failedEmpty = servedRecording(QStringLiteral("failed-empty"), Status::Failed);
+    const Recording failedWithBytes = servedRecording(QStringLiteral("failed-bytes"), Status::Failed, 5000);
     testsupport::writeFile(filePath(failedWithBytes), QByteArray(5000, 'x'));
     start({waiting, failedEmpty, failedWithBytes});
 
@@ -106,8 +106,8 @@ TEST_F(APIRouterTest, ScheduleAnswersTheRecordingOrTheReason)
 
 TEST_F(APIRouterTest, ExtendChecksTheRecordingBeforeTheBodyAndStopAndDeleteAnswerNoContent)
 {
-    const Recording scheduled = makeRecording(QStringLiteral("scheduled"), Recording::Status::Scheduled);
-    const Recording finished = makeRecording(QStringLiteral("finished"), Recording::Status::Finished);
+    const Recording scheduled = servedRecording(QStringLiteral("scheduled"), Recording::Status::Scheduled);
+    const Recording finished = servedRecording(QStringLiteral("finished"), Recording::Status::Finished);
     testsupport::writeFile(filePath(finished), QByteArray(100, 'x'));
     start({scheduled, finished});
     const QByteArray path = "/api/recordings/" + idText(scheduled) + "/extend";
@@ -152,30 +152,26 @@ TEST_F(APIRouterTest, ExtendChecksTheRecordingBeforeTheBodyAndStopAndDeleteAnswe
 
 TEST_F(APIRouterTest, EverythingElseIsNotFound)
 {
-    const Recording finished = makeRecording(QStringLiteral("finished"), Recording::Status::Finished);
-    start({finished});
-    for (const QByteArray method : {"PUT", "HEAD"})
-        expectNotFound(request(method, "/api/recordings"), method.constData());
-    expectNotFound(request("GET", "/index.html"), "the page by another name");
-    expectNotFound(request("GET", "/API/info"), "upper-case segment");
-    expectNotFound(request("GET", "/api/info/more"), "extra segment");
-    expectNotFound(request("GET", "/api/%zzinfo"), "malformed escape");
+    start();
+    for (const QByteArray request : {"PUT /api/recordings", "HEAD /api/recordings", "GET /index.html", "GET /API/info",
+                                     "GET /api/info/more", "GET /api/%zzinfo"})
+        expectNotFound(HTTPResponse::parse(exchange(port, request + " HTTP/1.1\r\n\r\n")), request.constData());
     expectNotFound(HTTPResponse::parse(exchange(port, "GET\r\n\r\n")), "one-word request line");
 }
 
 TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
 {
-    const Recording finished = makeRecording(QStringLiteral("finished"), Recording::Status::Finished);
+    const Recording finished = servedRecording(QStringLiteral("finished"), Recording::Status::Finished);
     QByteArray content(1000, 'x');
     content[990] = 'y';
     testsupport::writeFile(filePath(finished), content);
-    Recording escaping = makeRecording(QStringLiteral("escaping"), Recording::Status::Finished);
+    Recording escaping = servedRecording(QStringLiteral("escaping"), Recording::Status::Finished);
     escaping.fileName = QStringLiteral("../outside.ts");
     const QString outside = QDir(root.path()).filePath(QStringLiteral("outside.ts"));
     testsupport::writeFile(outside, "secret");
     ASSERT_TRUE(QFile::exists(filePath(escaping)));
-    const Recording missing = makeRecording(QStringLiteral("missing"), Recording::Status::Stopped);
-    const Recording empty = makeRecording(QStringLiteral("empty"), Recording::Status::Failed);
+    const Recording missing = servedRecording(QStringLiteral("missing"), Recording::Status::Stopped);
+    const Recording empty = servedRecording(QStringLiteral("empty"), Recording::Status::Failed);
     testsupport::writeFile(filePath(empty), QByteArray());
     start({finished, escaping, missing, empty});
 

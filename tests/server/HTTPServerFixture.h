@@ -36,16 +36,13 @@ protected:
         const auto result = server->listen(QHostAddress::LocalHost, 0);
         ASSERT_TRUE(result.listening) << result.errorString.toStdString();
         port = server->serverPort();
-        ASSERT_NE(port, 0);
     }
 
     static HTTPConnection::Timing shortTiming()
     {
         HTTPConnection::Timing timing;
-        timing.requestTimeout = std::chrono::milliseconds(400);
-        timing.sendStallTimeout = std::chrono::milliseconds(400);
-        timing.fileStallTimeout = std::chrono::milliseconds(400);
-        timing.lingerTimeout = std::chrono::milliseconds(400);
+        timing.requestTimeout = timing.sendStallTimeout = timing.fileStallTimeout = timing.lingerTimeout =
+            std::chrono::milliseconds(300);
         return timing;
     }
 
@@ -53,9 +50,7 @@ protected:
     static HTTPConnection::Timing patientTiming()
     {
         HTTPConnection::Timing timing;
-        timing.requestTimeout = std::chrono::seconds(60);
-        timing.sendStallTimeout = std::chrono::seconds(60);
-        timing.fileStallTimeout = std::chrono::seconds(60);
+        timing.requestTimeout = timing.sendStallTimeout = timing.fileStallTimeout = std::chrono::seconds(60);
         return timing;
     }
 
@@ -64,10 +59,14 @@ protected:
         return testsupport::waitUntil([this] { return server->connectionCount() == 0; });
     }
 
+    std::optional<HTTPResponse> fetch(const QByteArray &request) { return HTTPResponse::parse(exchange(port, request)); }
+
     void TearDown() override { server.reset(); }
 
     std::unique_ptr<HTTPServer> server;
     quint16 port = 0;
     std::vector<Received> received;
-    std::function<void(const Received &)> answer = [](const Received &r) { r.responder.send("200 OK", "text/plain", QByteArray("ok")); };
+    std::function<void(const Received &)> answer = [](const Received &r) {
+        r.responder.send("200 OK", "text/plain", QByteArray("ok"));
+    };
 };

@@ -4,7 +4,7 @@ using PageRouteTest = ServerFixture;
 
 TEST_F(PageRouteTest, ThePageAndItsStatusAreServedAndNothingElseIsNew)
 {
-    const Recording scheduled = makeRecording(QStringLiteral("later"), Recording::Status::Scheduled);
+    const Recording scheduled = servedRecording(QStringLiteral("later"), Recording::Status::Scheduled);
     start({scheduled});
 
     const auto page = request("GET", "/");

@@ -12,7 +12,7 @@ RawClient::RawClient(quint16 port, Reading reading)
         // Takes one byte and then leaves everything in the kernel buffers.
         m_socket.setReadBufferSize(1);
     } else {
-        QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { readAvailable(); });
+        resume();
     }
     QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { m_closed = true; });
     m_socket.connectToHost(QHostAddress::LocalHost, port);
@@ -27,8 +27,8 @@ void RawClient::shutdownSending()
 void RawClient::resume()
 {
     m_socket.setReadBufferSize(0);
-    QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { readAvailable(); });
-    readAvailable();
+    QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket.readAll(); });
+    m_received += m_socket.readAll();
 }
 
 void RawClient::send(const QByteArray &bytes)
@@ -42,15 +42,10 @@ bool RawClient::waitForClose(std::chrono::milliseconds timeout)
     return testsupport::waitUntil([this] { return m_closed; }, timeout);
 }
 
-bool RawClient::waitForBytes(qsizetype count, std::chrono::milliseconds timeout)
+bool RawClient::waitForBytes(qsizetype count)
 {
-    return testsupport::waitUntil([this, count] { return m_received.size() >= count || m_closed; }, timeout)
-           && m_received.size() >= count;
-}
-
-void RawClient::readAvailable()
-{
-    m_received += m_socket.readAll();
+    testsupport::waitUntil([this, count] { return m_received.size() >= count || m_closed; });
+    return m_received.size() >= count;
 }
 
 std::optional<QByteArray> HTTPResponse::header(const QByteArray &name) const
@@ -92,7 +87,5 @@ QByteArray exchange(quint16 port, const QByteArray &request)
 {
     RawClient client(port);
     client.send(request);
-    if (!client.waitForClose())
-        return {};
-    return client.received();
+    return client.waitForClose() ? client.received() : QByteArray();
 }

@@ -26,16 +26,15 @@ public:
     // Bytes have arrived that the client has not read yet.
     bool hasUnreadBytes() const { return m_socket.bytesAvailable() > 0; }
 
-    // Waits until the server has closed the connection; answers whether it did.
+    // Wait until the server has closed the connection, or until as many
+    // bytes have arrived; answer whether that happened.
     bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    bool waitForBytes(qsizetype count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForBytes(qsizetype count);
     const QByteArray &received() const { return m_received; }
     quint16 localPort() const { return m_socket.localPort(); }
     bool isClosed() const { return m_closed; }
 
 private:
-    void readAvailable();
-
     QTcpSocket m_socket;
     QByteArray m_received;
     bool m_closed = false;

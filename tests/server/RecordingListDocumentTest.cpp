@@ -26,10 +26,10 @@ using RecordingListDocumentTest = ServerFixture;
 TEST_F(RecordingListDocumentTest, KeptElementsGiveTheFreshDocumentThroughEveryChange)
 {
     using Status = Recording::Status;
-    Recording first = makeRecording(QStringLiteral("Nachrichten \"live\"\n"), Status::Recording, 7);
+    Recording first = servedRecording(QStringLiteral("Nachrichten \"live\"\n"), Status::Recording, 7);
     first.accountID = QStringLiteral("acct-1");
-    Recording second = makeRecording(QStringLiteral("Film"), Status::Scheduled);
-    Recording third = makeRecording(QStringLiteral("Sport"), Status::Failed, 5000);
+    Recording second = servedRecording(QStringLiteral("Film"), Status::Scheduled);
+    Recording third = servedRecording(QStringLiteral("Sport"), Status::Failed, 5000);
     third.errorMessage = QStringLiteral("The stream could not be opened.");
 
     RecordingListDocument document;

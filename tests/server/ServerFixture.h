@@ -3,19 +3,15 @@
 #include "QtPrinters.h"
 #include "RawClient.h"
 #include "RecordingIndex.h"
-#include "RecordingManager.h"
-#include "RecordingServer.h"
-#include "RecordingsFolder.h"
+#include "ServedRecorder.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <memory>
 
 // A recording manager on a temporary folder, filled from an index the test
 // writes, and a recording server for it on 127.0.0.1 and an ephemeral port.
@@ -26,57 +22,24 @@ protected:
     {
         ASSERT_TRUE(root.isValid());
         ASSERT_TRUE(QDir(root.path()).mkdir(QStringLiteral("recordings")));
-        QSettings().setValue(QLatin1String(kFolderPathSettingKey), folderPath());
     }
 
     void TearDown() override
     {
-        server.reset();
-        manager.reset();
+        served.stop();
         testsupport::clearSettings();
     }
 
-    // Writes the index (and files of the given sizes), then starts the
-    // manager and the server.
     void start(const QList<Recording> &recordings = {})
     {
-        ASSERT_FALSE(writeIndex(folderPath(), recordings));
         RecordingManager::Environment environment;
         environment.timing.schedulePeriod = std::chrono::milliseconds(50);
-        manager = std::make_unique<RecordingManager>(std::move(environment));
-        RecordingServer::Configuration configuration;
-        configuration.address = QHostAddress(QHostAddress::LocalHost);
-        configuration.port = 0;
-        configuration.timing.requestTimeout = std::chrono::milliseconds(2000);
-        configuration.timing.sendStallTimeout = std::chrono::milliseconds(2000);
-        configuration.manager = manager.get();
-        server = std::make_unique<RecordingServer>(configuration);
-        server->start();
-        ASSERT_FALSE(server->startError());
-        port = server->serverPort();
+        HTTPConnection::Timing timing;
+        timing.requestTimeout = timing.sendStallTimeout = std::chrono::milliseconds(2000);
+        ASSERT_EQ(served.start(folderPath(), recordings, std::move(environment), timing), std::nullopt);
+        manager = &served.manager();
+        port = served.port();
         ASSERT_NE(port, 0);
-    }
-
-    static Recording makeRecording(const QString &title, Recording::Status status, qint64 bytes = 0)
-    {
-        Recording r;
-        r.id = QUuid::createUuid();
-        r.title = title;
-        r.channelName = QStringLiteral("Channel One");
-        r.channelID = QStringLiteral("ch1");
-        r.streamURL = QStringLiteral("http://127.0.0.1:9/live/user/pass/1.ts");
-        const bool pending = status == Recording::Status::Scheduled || status == Recording::Status::Waiting;
-        // Pending recordings lie far ahead so that no capture starts.
-        const QDateTime base = pending ? QDateTime(QDate(2099, 5, 1), QTime(20, 0), Qt::UTC)
-                                       : QDateTime(QDate(2024, 5, 1), QTime(20, 0), Qt::UTC);
-        r.programStart = base;
-        r.programEnd = base.addSecs(3600);
-        r.startDate = base;
-        r.endDate = base.addSecs(3900);
-        r.fileName = title + QStringLiteral(".ts");
-        r.status = status;
-        r.bytes = bytes;
-        return r;
     }
 
     // The recordings folder, inside a temporary folder so that a name that
@@ -104,7 +67,7 @@ protected:
     }
 
     QTemporaryDir root;
-    std::unique_ptr<RecordingManager> manager;
-    std::unique_ptr<RecordingServer> server;
+    ServedRecorder served;
+    RecordingManager *manager = nullptr;
     quint16 port = 0;
 };
