@@ -11,8 +11,26 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
+
+// A wall clock that stands still until the test moves it on; the recorders
+// read it from their own threads.
+class TestClock
+{
+public:
+    QDateTime now() const { return QDateTime::fromMSecsSinceEpoch(*m_msecs, Qt::UTC); }
+    void advance(std::chrono::milliseconds by) { *m_msecs += by.count(); }
+    std::function<QDateTime()> function() const
+    {
+        return [msecs = m_msecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
+    }
+
+private:
+    std::shared_ptr<std::atomic<qint64>> m_msecs = std::make_shared<std::atomic<qint64>>(
+        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
+};
 
 // Counts the sleep-preventing activities the manager holds. Each settles on
 // the next pass of the event loop: held, or failed while failure is set.
@@ -32,9 +50,8 @@ public:
         QObject m_context; // ends the pending answer with the activity
     };
 
-    std::unique_ptr<SleepActivity> begin(const QString &reason, Settled settled) override
+    std::unique_ptr<SleepActivity> begin(const QString &, Settled settled) override
     {
-        lastReason = reason;
         ++begun;
         auto activity = std::make_unique<Activity>(live);
         Activity *answered = activity.get();
@@ -48,11 +65,12 @@ public:
 
     int live = 0;
     int begun = 0;
-    QString lastReason;
     std::optional<QString> failure;
 };
 
-// A manager on a temporary recordings folder with millisecond timings.
+// A manager on a temporary recordings folder and the test's clock, with
+// millisecond recorder timings. The schedule timer is an hour: tests move
+// the clock and call checkSchedule() themselves.
 class ManagerTest : public ::testing::Test
 {
 protected:
@@ -69,13 +87,15 @@ protected:
 
     RecordingManager &makeManager(const std::function<void(RecordingManager::Environment &)> &adjust = {})
     {
+        using namespace std::chrono_literals;
         RecordingManager::Environment environment;
-        environment.timing.schedulePeriod = std::chrono::milliseconds(50);
-        environment.recorderTiming.retryDelay = std::chrono::milliseconds(20);
-        environment.recorderTiming.providerFullRetryDelay = std::chrono::milliseconds(20);
-        environment.recorderTiming.progressInterval = std::chrono::milliseconds(20);
+        environment.timing.schedulePeriod = 1h;
+        environment.recorderTiming.retryDelay = 20ms;
+        environment.recorderTiming.providerFullRetryDelay = 20ms;
+        environment.recorderTiming.progressInterval = 20ms;
         environment.sleepInhibitor = inhibitor;
         environment.wakeNotifier = &wakeNotifier;
+        environment.now = clock.function();
         if (adjust)
             adjust(environment);
         manager = std::make_unique<RecordingManager>(std::move(environment));
@@ -110,8 +130,8 @@ protected:
     }
 
     // A stored recording of a programme on air now, whose capture ends after
-    // untilEnd (the index keeps whole seconds).
-    static Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd)
+    // untilEnd on the test's clock.
+    Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd) const
     {
         Recording r;
         r.id = QUuid::createUuid();
@@ -133,9 +153,20 @@ protected:
 
     QString indexPath() const { return QDir(folder.path()).filePath(QStringLiteral("recordings.json")); }
     QString indexText() const { return QString::fromUtf8(testsupport::readFile(indexPath())); }
+    QByteArray fileOf(const Recording &r) const
+    {
+        return testsupport::readFile(QDir(folder.path()).filePath(r.fileName));
+    }
 
-    static QDateTime now() { return QDateTime::currentDateTimeUtc(); }
+    Recording::Status statusOf(const QUuid &id) const
+    {
+        const auto r = manager->recording(id);
+        return r ? r->status : Recording::Status::Scheduled;
+    }
 
+    QDateTime now() const { return clock.now(); }
+
+    TestClock clock;
     QTemporaryDir folder;
     std::shared_ptr<CountingInhibitor> inhibitor = std::make_shared<CountingInhibitor>();
     SystemWakeNotifier wakeNotifier;

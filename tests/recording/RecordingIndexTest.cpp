@@ -12,7 +12,7 @@ using Status = Recording::Status;
 class RecordingIndexTest : public ManagerTest
 {
 protected:
-    static Recording recordingWith(Status status, const QString &fileName, qint64 bytes)
+    Recording recordingWith(Status status, const QString &fileName, qint64 bytes)
     {
         Recording r = due(QStringLiteral("http://127.0.0.1:9/s.ts"), fileName, std::chrono::hours(1));
         r.status = status;
