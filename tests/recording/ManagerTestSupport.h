@@ -1,6 +1,6 @@
 #pragma once
 
-#include "JSONCoding.h"
+#include "RecordingIndex.h"
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
 #include "SleepInhibitor.h"
@@ -20,7 +20,7 @@
 class TestClock
 {
 public:
-    QDateTime now() const { return QDateTime::fromMSecsSinceEpoch(*m_msecs, Qt::UTC); }
+    QDateTime now() const { return function()(); }
     void advance(std::chrono::milliseconds by) { *m_msecs += by.count(); }
     std::function<QDateTime()> function() const
     {
@@ -39,14 +39,14 @@ class CountingInhibitor : public SleepInhibitor
 public:
     struct Activity : SleepActivity
     {
-        explicit Activity(int &live) : m_live(live) { ++m_live; }
+        explicit Activity(int &live) : m_live(++live) {}
         ~Activity() override { --m_live; }
         State state() const override { return m_state; }
-        QString failure() const override { return m_failure; }
+        QString failure() const override { return m_failure.value_or(QString()); }
 
         int &m_live;
         State m_state = State::Pending;
-        QString m_failure;
+        std::optional<QString> m_failure;
         QObject m_context; // ends the pending answer with the activity
     };
 
@@ -54,10 +54,9 @@ public:
     {
         ++begun;
         auto activity = std::make_unique<Activity>(live);
-        Activity *answered = activity.get();
-        QTimer::singleShot(0, &activity->m_context, [answered, settled, failure = failure] {
-            answered->m_state = failure ? SleepActivity::State::Failed : SleepActivity::State::Held;
-            answered->m_failure = failure.value_or(QString());
+        QTimer::singleShot(0, &activity->m_context, [a = activity.get(), settled, failure = failure] {
+            a->m_state = failure ? SleepActivity::State::Failed : SleepActivity::State::Held;
+            a->m_failure = failure;
             settled();
         });
         return activity;
@@ -115,12 +114,17 @@ protected:
         return r;
     }
 
+    // A programme on air now, for an hour.
+    RecordingRequest onAir(const QString &streamURL, const QString &channelID = QStringLiteral("ch1")) const
+    {
+        return request(streamURL, now().addSecs(-60), now().addSecs(3600), channelID);
+    }
+
     static Recording value(const std::variant<Recording, RecorderError> &result)
     {
-        if (const auto *error = std::get_if<RecorderError>(&result))
-            ADD_FAILURE() << "unexpected error: " << error->message.toStdString();
-        const auto *recording = std::get_if<Recording>(&result);
-        return recording ? *recording : Recording{};
+        const auto *error = std::get_if<RecorderError>(&result);
+        EXPECT_FALSE(error) << error->message.toStdString();
+        return error ? Recording{} : std::get<Recording>(result);
     }
 
     static QString errorOf(const std::variant<Recording, RecorderError> &result)
@@ -148,15 +152,12 @@ protected:
     // Writes the index that the next manager loads.
     void storeIndex(const QList<Recording> &recordings) const
     {
-        testsupport::writeFile(indexPath(), sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
+        ASSERT_FALSE(writeIndex(folder.path(), recordings));
     }
 
     QString indexPath() const { return QDir(folder.path()).filePath(QStringLiteral("recordings.json")); }
     QString indexText() const { return QString::fromUtf8(testsupport::readFile(indexPath())); }
-    QByteArray fileOf(const Recording &r) const
-    {
-        return testsupport::readFile(QDir(folder.path()).filePath(r.fileName));
-    }
+    QByteArray fileOf(const Recording &r) const { return testsupport::readFile(QDir(folder.path()).filePath(r.fileName)); }
 
     Recording::Status statusOf(const QUuid &id) const
     {

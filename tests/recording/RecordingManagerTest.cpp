@@ -1,5 +1,4 @@
 #include "ManagerTestSupport.h"
-#include "RecordingIndex.h"
 
 namespace {
 
@@ -64,19 +63,6 @@ TEST_F(ManagerTest, DuplicatesReturnTheActiveRecordingOnly)
     EXPECT_NE(fresh.id, first.id);
 }
 
-TEST_F(ManagerTest, SleepHoldFollowsScheduledRecordings)
-{
-    RecordingManager &m = makeManager();
-    EXPECT_EQ(inhibitor->live, 0);
-    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200))));
-    // With wake scheduling off, any scheduled recording keeps the computer awake.
-    EXPECT_EQ(inhibitor->live, 1);
-    m.checkSchedule();
-    EXPECT_EQ(inhibitor->begun, 1) << "a held activity is never restarted";
-    m.deleteRecording(r.id);
-    EXPECT_EQ(inhibitor->live, 0);
-}
-
 TEST_F(ManagerTest, ARecordingMissedWhileAsleepFailsWhenTheComputerWakes)
 {
     // An entry that failed in an earlier version keeps the message it was
@@ -97,4 +83,30 @@ TEST_F(ManagerTest, ARecordingMissedWhileAsleepFailsWhenTheComputerWakes)
               QStringLiteral("The computer was asleep or the recorder was not running at the scheduled time."));
     EXPECT_EQ(readIndex(folder.path()), m.recordings());
     EXPECT_EQ(m.recording(earlier.id)->errorMessage, earlier.errorMessage);
+}
+
+// Every date the manager accepts is stored in a form the next start reads
+// back; dates the index cannot hold are refused before anything is stored.
+TEST_F(ManagerTest, EdgeDatesSurviveARestartAndUnstorableOnesAreRefused)
+{
+    const QDateTime first(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+    const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC);
+    RecordingManager &m = makeManager();
+    EXPECT_EQ(errorOf(m.schedule(request(kDeadStream, last.addSecs(-3600), last))), QStringLiteral("Invalid request."))
+        << "the margin would carry the end past year 9999";
+    const Recording r = value(m.schedule(request(kDeadStream, first, last.addSecs(-300))));
+    EXPECT_EQ(r.endDate, last);
+    EXPECT_EQ(errorOf(m.extend(r.id, 1)), QStringLiteral("Invalid extension."));
+
+    // A hand-edited index may hold the nil id; it loads with the rest.
+    Recording nil = r;
+    nil.id = QUuid();
+    nil.channelID = QStringLiteral("nil");
+    manager.reset();
+    storeIndex({r, nil});
+    const QList<Recording> loaded = makeManager().recordings();
+    ASSERT_EQ(loaded.size(), 2) << indexText().toStdString();
+    EXPECT_EQ(loaded[0].programStart, first);
+    EXPECT_EQ(loaded[0].endDate, last);
+    EXPECT_TRUE(loaded[1].id.isNull());
 }
