@@ -1,5 +1,6 @@
 #pragma once
 
+#include "JSONCoding.h"
 #include "RecordingIndex.h"
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"

@@ -1,4 +1,3 @@
-#include "JSONCoding.h"
 #include "ManagerTestSupport.h"
 
 #include <csignal>
