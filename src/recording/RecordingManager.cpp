@@ -62,6 +62,10 @@ RecordingManager::RecordingManager(Environment environment, QObject *parent)
 {
     if (!m_environment.provider)
         m_environment.provider = std::make_shared<ProviderConnections>();
+    if (!m_environment.now)
+        m_environment.now = [] { return QDateTime::currentDateTimeUtc(); };
+    if (!m_environment.recorderTiming.now)
+        m_environment.recorderTiming.now = m_environment.now;
 
     loadIndex();
 
@@ -79,15 +83,9 @@ RecordingManager::RecordingManager(Environment environment, QObject *parent)
     syncWakes();
 }
 
-RecordingManager::~RecordingManager()
-{
-    for (auto &[id, recorder] : m_recorders) {
-        recorder->onProgress = nullptr;
-        recorder->onFinish = nullptr;
-        recorder->onGapClosed = nullptr;
-        delete recorder;
-    }
-}
+// Recorders still running are children of the manager, so they end with it
+// even when no event loop runs after this to carry out their deleteLater.
+RecordingManager::~RecordingManager() = default;
 
 RecordingManager &RecordingManager::shared()
 {
@@ -132,7 +130,7 @@ int RecordingManager::scheduledCount() const
 
 std::variant<Recording, RecorderError> RecordingManager::schedule(const RecordingRequest &request)
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = this->now();
     if (!parseStreamURL(request.streamURL))
         return RecorderError{QStringLiteral("The channel has no valid stream link."), std::nullopt};
     if (!(request.programEnd > now))
@@ -180,7 +178,7 @@ std::variant<Recording, RecorderError> RecordingManager::extend(const QUuid &id,
     if (!found || !isActive(found->status))
         return RecorderError{QStringLiteral("This recording has already ended."), std::nullopt};
 
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = this->now();
     const QDateTime newEnd = std::max(now, found->endDate).addSecs(minutes * 60);
     if (!isStorableDate(newEnd))
         return RecorderError{QStringLiteral("Invalid extension."), std::nullopt};
@@ -226,13 +224,12 @@ void RecordingManager::releaseRecorder(const QUuid &id)
     const auto it = m_recorders.find(id);
     if (it == m_recorders.end())
         return;
-    StreamRecorder *recorder = it->second;
+    RecorderPointer recorder = std::move(it->second);
     m_recorders.erase(it);
     recorder->onProgress = nullptr;
     recorder->onFinish = nullptr;
     recorder->onGapClosed = nullptr;
     recorder->stop();
-    recorder->deleteLater();
 }
 
 void RecordingManager::stopAll()
@@ -245,7 +242,7 @@ void RecordingManager::stopAllAndSave()
 {
     if (m_recorders.empty())
         return;
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = this->now();
     for (auto &[id, recorder] : m_recorders) {
         recorder->stop();
         if (Recording *entry = find(id)) {
@@ -264,7 +261,12 @@ void RecordingManager::dropRecorders()
 
 void RecordingManager::checkSchedule()
 {
-    checkSchedule(QDateTime::currentDateTimeUtc());
+    checkSchedule(now());
+}
+
+QDateTime RecordingManager::now() const
+{
+    return m_environment.now();
 }
 
 void RecordingManager::checkSchedule(const QDateTime &now)
@@ -337,7 +339,7 @@ void RecordingManager::finishConnectionCheck(const QUuid &id, const QString &acc
         return;
     }
 
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = this->now();
     const QDateTime windowStart = now.addMSecs(-m_environment.timing.recentStartWindow.count());
     QList<QDateTime> &starts = m_recentStarts[accountKey];
     starts.append(now);
@@ -354,39 +356,38 @@ void RecordingManager::startRecorder(const Recording &recording)
     const QString folder = recordingsFolderURL();
     const auto filePath = recordingFilePath(folder, recording.fileName);
     QString error;
-    StreamRecorder *recorder = nullptr;
+    RecorderPointer recorder;
     if (filePath) {
-        recorder = new StreamRecorder(*url, *filePath, recording.endDate, recording.userAgent,
-                                      m_environment.recorderTiming);
+        recorder.reset(new StreamRecorder(*url, *filePath, recording.endDate, recording.userAgent,
+                                          m_environment.recorderTiming, this));
         const QUuid id = recording.id;
         QPointer<RecordingManager> self(this);
         // The callbacks come from the recorder itself, so it is alive there.
-        recorder->onProgress = [self, id, recorder](qint64 bytes) {
+        StreamRecorder *reporter = recorder.get();
+        recorder->onProgress = [self, id, reporter](qint64 bytes) {
             if (self)
-                self->handleProgress(id, bytes, recorder->gaps());
+                self->handleProgress(id, bytes, reporter->gaps());
         };
-        recorder->onFinish = [self, id, recorder](const StreamRecorder::Outcome &outcome, qint64 bytes) {
+        recorder->onFinish = [self, id, reporter](const StreamRecorder::Outcome &outcome, qint64 bytes) {
             if (self)
-                self->handleFinish(id, outcome, bytes, recorder->gaps());
+                self->handleFinish(id, outcome, bytes, reporter->gaps());
         };
         recorder->onGapClosed = [self, id](qint64 milliseconds) {
             if (self)
                 self->logGapClosed(id, milliseconds);
         };
-        if (!recorder->start(&error)) {
-            delete recorder;
-            recorder = nullptr;
-        }
+        if (!recorder->start(&error))
+            recorder.reset();
     } else {
         error = QStringLiteral("\"%1\" is not a plain file name.").arg(recording.fileName);
     }
 
     Recording *entry = find(recording.id);
     if (recorder) {
-        m_recorders[recording.id] = recorder;
+        m_recorders[recording.id] = std::move(recorder);
         if (entry) {
             entry->status = Status::Recording;
-            entry->startDate = QDateTime::currentDateTimeUtc();
+            entry->startDate = now();
             postChange();
         }
     } else if (entry) {
@@ -434,10 +435,8 @@ void RecordingManager::logGapClosed(const QUuid &id, qint64 milliseconds)
 void RecordingManager::handleFinish(const QUuid &id, const StreamRecorder::Outcome &outcome, qint64 bytes,
                                     const CaptureGaps &gaps)
 {
-    if (auto it = m_recorders.find(id); it != m_recorders.end()) {
-        it->second->deleteLater();
-        m_recorders.erase(it);
-    }
+    // Erasing defers the recorder's deletion: this runs within its report.
+    m_recorders.erase(id);
     if (Recording *entry = find(id)) {
         entry->bytes = bytes;
         keepGaps(*entry, gaps);
@@ -447,13 +446,13 @@ void RecordingManager::handleFinish(const QUuid &id, const StreamRecorder::Outco
             break;
         case StreamRecorder::Outcome::Kind::Stopped:
             entry->status = Status::Stopped;
-            entry->endDate = QDateTime::currentDateTimeUtc();
+            entry->endDate = now();
             break;
         case StreamRecorder::Outcome::Kind::Failed:
             entry->status = Status::Failed;
             entry->errorMessage = outcome.message;
             if (bytes >= 1)
-                entry->endDate = QDateTime::currentDateTimeUtc();
+                entry->endDate = now();
             break;
         }
         postChange();
@@ -465,7 +464,7 @@ void RecordingManager::handleFinish(const QUuid &id, const StreamRecorder::Outco
 void RecordingManager::updateSleepHold()
 {
     const QDateTime horizon =
-        QDateTime::currentDateTimeUtc().addMSecs(m_environment.timing.sleepLookAhead.count());
+        now().addMSecs(m_environment.timing.sleepLookAhead.count());
     const bool wakeOn = wakeScheduler().isOn();
     const bool needed = !m_recorders.empty()
         || std::any_of(m_recordings.cbegin(), m_recordings.cend(), [&](const Recording &r) {

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -53,6 +54,10 @@ public:
         SystemWakeNotifier *wakeNotifier = nullptr;
         WakeScheduler *wakeScheduler = nullptr;           // default: the shared one
         std::shared_ptr<ProviderConnections> provider;     // default: a new one
+        // The wall clock for every date the manager sets or compares, and
+        // the one its recorders measure their end against unless
+        // recorderTiming has its own; empty means the system's, in UTC.
+        std::function<QDateTime()> now;
     };
 
     static constexpr std::chrono::seconds kMarginAfterProgramme{300};
@@ -117,6 +122,7 @@ private:
     Recording *find(const QUuid &id);
     void removeAll(const QUuid &id);
     void postChange();
+    QDateTime now() const;
     void checkSchedule(const QDateTime &now);
     void expire(const Recording &recording);
     void beginOrWait(const Recording &recording, const QDateTime &now);
@@ -132,9 +138,17 @@ private:
     void systemDidWake();
     WakeScheduler &wakeScheduler() const;
 
+    // Recorders are released with deleteLater, since one may be released
+    // from within its own finish report.
+    struct DeleteLater
+    {
+        void operator()(StreamRecorder *recorder) const { recorder->deleteLater(); }
+    };
+    using RecorderPointer = std::unique_ptr<StreamRecorder, DeleteLater>;
+
     Environment m_environment;
     QList<Recording> m_recordings;
-    std::map<QUuid, StreamRecorder *> m_recorders;
+    std::map<QUuid, RecorderPointer> m_recorders;
     std::unique_ptr<SleepActivity> m_sleepActivity;
     // The last failure of the sleep hold, kept until it is held again, so
     // that a failure and a recovery are each logged once.

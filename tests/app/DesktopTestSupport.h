@@ -56,6 +56,7 @@ protected:
     {
         makeManager([this](RecordingManager::Environment &environment) {
             environment.wakeScheduler = scheduler.get();
+            environment.timing.schedulePeriod = std::chrono::milliseconds(50);
         });
         RecordingServer::Configuration configuration;
         configuration.address = QHostAddress(QHostAddress::LocalHost);
@@ -66,7 +67,7 @@ protected:
     }
 
     // A finished recording in the index, not yet written.
-    static Recording finished(const QString &name)
+    Recording finished(const QString &name) const
     {
         Recording r = due(QStringLiteral("http://127.0.0.1:1/x.ts"), name + QStringLiteral(".ts"), std::chrono::hours(1));
         r.status = Recording::Status::Finished;

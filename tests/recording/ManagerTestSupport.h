@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JSONCoding.h"
+#include "RecordingIndex.h"
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
 #include "SleepInhibitor.h"
@@ -11,8 +12,26 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
+
+// A wall clock that stands still until the test moves it on; the recorders
+// read it from their own threads.
+class TestClock
+{
+public:
+    QDateTime now() const { return function()(); }
+    void advance(std::chrono::milliseconds by) { *m_msecs += by.count(); }
+    std::function<QDateTime()> function() const
+    {
+        return [msecs = m_msecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
+    }
+
+private:
+    std::shared_ptr<std::atomic<qint64>> m_msecs = std::make_shared<std::atomic<qint64>>(
+        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
+};
 
 // Counts the sleep-preventing activities the manager holds. Each settles on
 // the next pass of the event loop: held, or failed while failure is set.
@@ -21,26 +40,24 @@ class CountingInhibitor : public SleepInhibitor
 public:
     struct Activity : SleepActivity
     {
-        explicit Activity(int &live) : m_live(live) { ++m_live; }
+        explicit Activity(int &live) : m_live(++live) {}
         ~Activity() override { --m_live; }
         State state() const override { return m_state; }
-        QString failure() const override { return m_failure; }
+        QString failure() const override { return m_failure.value_or(QString()); }
 
         int &m_live;
         State m_state = State::Pending;
-        QString m_failure;
+        std::optional<QString> m_failure;
         QObject m_context; // ends the pending answer with the activity
     };
 
-    std::unique_ptr<SleepActivity> begin(const QString &reason, Settled settled) override
+    std::unique_ptr<SleepActivity> begin(const QString &, Settled settled) override
     {
-        lastReason = reason;
         ++begun;
         auto activity = std::make_unique<Activity>(live);
-        Activity *answered = activity.get();
-        QTimer::singleShot(0, &activity->m_context, [answered, settled, failure = failure] {
-            answered->m_state = failure ? SleepActivity::State::Failed : SleepActivity::State::Held;
-            answered->m_failure = failure.value_or(QString());
+        QTimer::singleShot(0, &activity->m_context, [a = activity.get(), settled, failure = failure] {
+            a->m_state = failure ? SleepActivity::State::Failed : SleepActivity::State::Held;
+            a->m_failure = failure;
             settled();
         });
         return activity;
@@ -48,11 +65,12 @@ public:
 
     int live = 0;
     int begun = 0;
-    QString lastReason;
     std::optional<QString> failure;
 };
 
-// A manager on a temporary recordings folder with millisecond timings.
+// A manager on a temporary recordings folder and the test's clock, with
+// millisecond recorder timings. The schedule timer is an hour: tests move
+// the clock and call checkSchedule() themselves.
 class ManagerTest : public ::testing::Test
 {
 protected:
@@ -69,13 +87,15 @@ protected:
 
     RecordingManager &makeManager(const std::function<void(RecordingManager::Environment &)> &adjust = {})
     {
+        using namespace std::chrono_literals;
         RecordingManager::Environment environment;
-        environment.timing.schedulePeriod = std::chrono::milliseconds(50);
-        environment.recorderTiming.retryDelay = std::chrono::milliseconds(20);
-        environment.recorderTiming.providerFullRetryDelay = std::chrono::milliseconds(20);
-        environment.recorderTiming.progressInterval = std::chrono::milliseconds(20);
+        environment.timing.schedulePeriod = 1h;
+        environment.recorderTiming.retryDelay = 20ms;
+        environment.recorderTiming.providerFullRetryDelay = 20ms;
+        environment.recorderTiming.progressInterval = 20ms;
         environment.sleepInhibitor = inhibitor;
         environment.wakeNotifier = &wakeNotifier;
+        environment.now = clock.function();
         if (adjust)
             adjust(environment);
         manager = std::make_unique<RecordingManager>(std::move(environment));
@@ -95,12 +115,17 @@ protected:
         return r;
     }
 
+    // A programme on air now, for an hour.
+    RecordingRequest onAir(const QString &streamURL, const QString &channelID = QStringLiteral("ch1")) const
+    {
+        return request(streamURL, now().addSecs(-60), now().addSecs(3600), channelID);
+    }
+
     static Recording value(const std::variant<Recording, RecorderError> &result)
     {
-        if (const auto *error = std::get_if<RecorderError>(&result))
-            ADD_FAILURE() << "unexpected error: " << error->message.toStdString();
-        const auto *recording = std::get_if<Recording>(&result);
-        return recording ? *recording : Recording{};
+        const auto *error = std::get_if<RecorderError>(&result);
+        EXPECT_FALSE(error) << error->message.toStdString();
+        return error ? Recording{} : std::get<Recording>(result);
     }
 
     static QString errorOf(const std::variant<Recording, RecorderError> &result)
@@ -110,8 +135,8 @@ protected:
     }
 
     // A stored recording of a programme on air now, whose capture ends after
-    // untilEnd (the index keeps whole seconds).
-    static Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd)
+    // untilEnd on the test's clock.
+    Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd) const
     {
         Recording r;
         r.id = QUuid::createUuid();
@@ -128,14 +153,22 @@ protected:
     // Writes the index that the next manager loads.
     void storeIndex(const QList<Recording> &recordings) const
     {
-        testsupport::writeFile(indexPath(), sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
+        ASSERT_FALSE(writeIndex(folder.path(), recordings));
     }
 
     QString indexPath() const { return QDir(folder.path()).filePath(QStringLiteral("recordings.json")); }
     QString indexText() const { return QString::fromUtf8(testsupport::readFile(indexPath())); }
+    QByteArray fileOf(const Recording &r) const { return testsupport::readFile(QDir(folder.path()).filePath(r.fileName)); }
 
-    static QDateTime now() { return QDateTime::currentDateTimeUtc(); }
+    Recording::Status statusOf(const QUuid &id) const
+    {
+        const auto r = manager->recording(id);
+        return r ? r->status : Recording::Status::Scheduled;
+    }
 
+    QDateTime now() const { return clock.now(); }
+
+    TestClock clock;
     QTemporaryDir folder;
     std::shared_ptr<CountingInhibitor> inhibitor = std::make_shared<CountingInhibitor>();
     SystemWakeNotifier wakeNotifier;

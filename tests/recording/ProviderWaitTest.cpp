@@ -1,11 +1,12 @@
 #include "FakeProvider.h"
+#include "LogCapture.h"
 #include "ManagerTestSupport.h"
 #include "ProviderConnections.h"
 
-#include <QFileInfo>
+#include <QFile>
 
-// The manager's provider check: asynchronous, re-read on resume, counting
-// its own recent starts on the account.
+// The manager's provider check: asynchronous, asked again at each schedule
+// check while it waits, counting its own recent starts on the account.
 namespace {
 
 using Status = Recording::Status;
@@ -26,29 +27,22 @@ protected:
     void SetUp() override
     {
         ManagerTest::SetUp();
-        for (const char *path : {"/live/u/p/1.ts", "/live/u/p/2.ts"})
+        for (const char *path : {"/live/u/p/1.ts", "/live/u/p/2.ts", "/live/u/p/3.ts"})
             provider.serve(QString::fromLatin1(path), FakeProvider::Answer::slowStream(512, 10ms));
     }
 
-    // A manager whose account query gives up after 300 ms and whose recent
-    // starts count for 300 ms.
+    // A manager whose account query gives up after 100 ms; recent starts
+    // count for the real 20 s on the test's clock.
     RecordingManager &makeWaitingManager()
     {
-        return makeManager([](RecordingManager::Environment &environment) {
-            environment.provider = std::make_shared<ProviderConnections>(ProviderConnections::Timing{300ms});
-            environment.timing.recentStartWindow = 300ms;
+        return makeManager([](RecordingManager::Environment &e) {
+            e.provider = std::make_shared<ProviderConnections>(ProviderConnections::Timing{100ms});
         });
     }
 
     RecordingRequest onAir(const char *path, const QString &channel = QStringLiteral("ch1")) const
     {
-        return request(provider.url(QString::fromLatin1(path)).toString(), now().addSecs(-60), now().addSecs(3600), channel);
-    }
-
-    Status statusOf(const QUuid &id) const
-    {
-        const auto r = manager->recording(id);
-        return r ? r->status : Status::Scheduled;
+        return ManagerTest::onAir(provider.url(QString::fromLatin1(path)).toString(), channel);
     }
 
     FakeProvider provider;
@@ -60,24 +54,26 @@ TEST_F(ProviderWaitTest, WaitingIsSavedOnceAndLoggedPerFullAnswer)
 {
     provider.serve(kAPI, accountAnswer(2, 2));
     RecordingManager &m = makeWaitingManager();
+    LogCapture log;
+    const auto waits = [&] { return log.all().filter(QStringLiteral("connections in use")); };
+    const QString line = QStringLiteral("[TivoluxRecorder] provider 2/2 connections in use, Evening Film waits");
     const Recording r = value(m.schedule(onAir("/live/u/p/1.ts")));
     EXPECT_EQ(r.status, Status::Scheduled) << "the check answers later";
     ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Waiting; }));
     EXPECT_TRUE(indexText().contains(QLatin1String("\"waiting\"")));
     EXPECT_EQ(inhibitor->live, 1) << "a waiting recording keeps the computer awake";
-    const QDateTime written = QFileInfo(indexPath()).lastModified();
+    EXPECT_EQ(waits(), QStringList{line});
 
-    const int asked = provider.requestCount(kAPI);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(kAPI) >= asked + 2; }));
-    testsupport::spin(50ms);
-    EXPECT_EQ(QFileInfo(indexPath()).lastModified(), written)
-        << "a recording already waiting is not saved again";
+    ASSERT_TRUE(QFile::remove(indexPath()));
+    m.checkSchedule();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return waits() == QStringList{line, line}; }));
+    EXPECT_FALSE(QFile::exists(indexPath())) << "a recording already waiting is not saved again";
     EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/1.ts")), 0);
     m.stop(r.id);
     EXPECT_FALSE(m.recording(r.id)) << "a waiting recording is withdrawn";
 }
 
-TEST_F(ProviderWaitTest, StoppedOrDeletedDuringTheCheckIsNeverStarted)
+TEST_F(ProviderWaitTest, StoppedOrDeletedDuringTheCheckIsNeverStartedAndUnansweredChecksGoAhead)
 {
     provider.serve(kAPI, FakeProvider::Answer::silence());
     RecordingManager &m = makeWaitingManager();
@@ -86,42 +82,55 @@ TEST_F(ProviderWaitTest, StoppedOrDeletedDuringTheCheckIsNeverStarted)
     ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(kAPI) == 2; }));
     m.stop(stopped.id);
     m.deleteRecording(deleted.id);
-    testsupport::spin(600ms);
-    EXPECT_TRUE(m.recordings().isEmpty());
-    EXPECT_EQ(m.runningCount(), 0);
+    // A later check gives up after the others and goes ahead.
+    const Recording witness = value(m.schedule(onAir("/live/u/p/3.ts", QStringLiteral("ch3"))));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(witness.id) == Status::Recording; }));
+    EXPECT_EQ(m.recordings(), QList<Recording>{*m.recording(witness.id)});
+    EXPECT_EQ(m.runningCount(), 1);
     EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/1.ts")), 0);
     EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/2.ts")), 0);
 }
 
-// An unanswered query goes ahead, with the end extended meanwhile.
 TEST_F(ProviderWaitTest, ExtensionDuringTheCheckIsHonoured)
 {
     provider.serve(kAPI, FakeProvider::Answer::silence());
     const Recording stored = due(provider.url(QStringLiteral("/live/u/p/1.ts")).toString(), QStringLiteral("a.ts"), 2s);
-    const QUuid id = stored.id;
     storeIndex({stored});
     RecordingManager &m = makeWaitingManager();
     ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(kAPI) == 1; }));
-    const Recording extended = value(m.extend(id, 1));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(id) == Status::Recording; }));
-    testsupport::spin(2500ms);
-    EXPECT_EQ(statusOf(id), Status::Recording) << "the recorder got the extended end";
-    EXPECT_EQ(m.recording(id)->endDate, extended.endDate);
-    m.stop(id);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(id) == Status::Stopped; }));
+    const Recording extended = value(m.extend(stored.id, 1));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(stored.id) == Status::Recording; }));
+    EXPECT_EQ(m.recording(stored.id)->endDate, extended.endDate);
+
+    // Past the planned end, the recorder takes up a dropped connection
+    // again: it got the extended end.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(stored.id)->bytes > 0; }));
+    clock.advance(30s);
+    provider.closeConnections();
+    const QString stream = QStringLiteral("/live/u/p/1.ts");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(stream) == 2 || m.runningCount() == 0; }));
+    EXPECT_EQ(statusOf(stored.id), Status::Recording);
 }
 
 TEST_F(ProviderWaitTest, RecentStartsCountOnlyInsideTheirWindow)
 {
     provider.serve(kAPI, accountAnswer(0, 1));
     RecordingManager &m = makeWaitingManager();
+    LogCapture log;
+    const auto waits = [&] { return log.all().filter(QStringLiteral("provider 1/1 connections in use")).size(); };
     const Recording first = value(m.schedule(onAir("/live/u/p/1.ts")));
     ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(first.id) == Status::Recording; }));
 
     // Inside the window the start counts on top of the provider's figure.
     const Recording blocked = value(m.schedule(onAir("/live/u/p/2.ts", QStringLiteral("ch2"))));
     ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(blocked.id) == Status::Waiting; }));
+    clock.advance(19s);
+    m.checkSchedule();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return waits() == 2; }));
+    EXPECT_EQ(statusOf(blocked.id), Status::Waiting);
 
     // Once the window has passed it no longer does.
+    clock.advance(2s);
+    m.checkSchedule();
     ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(blocked.id) == Status::Recording; }));
 }

@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QSignalSpy>
-#include <atomic>
 
 // The manager driving real recorders against a local provider.
 namespace {
@@ -15,34 +14,22 @@ using namespace std::chrono_literals;
 class ManagerCaptureTest : public ManagerTest
 {
 protected:
-    // Stores a recording due now whose capture ends after untilEnd.
-    void storeDueRecording(const QString &streamURL, std::chrono::milliseconds untilEnd,
-                           const QString &fileName = QStringLiteral("due.ts"))
-    {
-        Recording r = due(streamURL, fileName, untilEnd);
-        r.id = dueId;
-        storeIndex({r});
-    }
+    QString url(const char *path) const { return provider.url(QString::fromLatin1(path)).toString(); }
 
-    // A request for a programme on air on the provider's path.
-    RecordingRequest onAir(const QString &path, const QString &channel = QStringLiteral("ch1")) const
+    // Drops the recorder's connection once data flows and waits until it
+    // either asked again or ended: it asks again only while its end date
+    // lies ahead.
+    void dropConnectionAndWait(const QString &path, const QUuid &id)
     {
-        return request(provider.url(path).toString(), now().addSecs(-60), now().addSecs(3600), channel);
-    }
-
-    Status statusOf(const QUuid &id) const
-    {
-        const auto r = manager->recording(id);
-        return r ? r->status : Status::Scheduled;
-    }
-
-    QByteArray fileOf(const QUuid &id) const
-    {
-        return testsupport::readFile(QDir(folder.path()).filePath(manager->recording(id)->fileName));
+        const qint64 bytes = manager->recording(id)->bytes;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return manager->recording(id)->bytes > bytes; }));
+        const int asked = provider.requestCount(path);
+        provider.closeConnections();
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return provider.requestCount(path) > asked || statusOf(id) != Status::Recording; }));
     }
 
     FakeProvider provider;
-    const QUuid dueId = QUuid::createUuid();
 };
 
 } // namespace
@@ -50,60 +37,64 @@ protected:
 TEST_F(ManagerCaptureTest, FailureKeepsPlannedEndOnlyWhenNothingWasWritten)
 {
     provider.serve(QStringLiteral("/refused.ts"), FakeProvider::Answer::status(404));
-    storeDueRecording(provider.url(QStringLiteral("/refused.ts")).toString(), 10s);
-    const QDateTime plannedEnd = now().addSecs(10);
-    // Three failures in a row end the recording quickly.
-    makeManager([](RecordingManager::Environment &environment) { environment.recorderTiming.failureLimit = 3; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Failed; }));
-    const Recording failed = *manager->recording(dueId);
-    EXPECT_EQ(failed.errorMessage, QStringLiteral("The provider refused the stream (HTTP 404)."));
-    EXPECT_LE(qAbs(failed.endDate.secsTo(plannedEnd)), 1) << "nothing captured: the planned end stays";
-    EXPECT_EQ(failed.bytes, 0);
+    provider.serve(QStringLiteral("/partial.ts"), {FakeProvider::Answer::stream(1880), FakeProvider::Answer::status(404)});
+    const Recording refused = due(url("/refused.ts"), QStringLiteral("refused.ts"), 10s);
+    const Recording partial = due(url("/partial.ts"), QStringLiteral("partial.ts"), 10s);
+    storeIndex({refused, partial});
+    // Three failures in a row end a recording quickly.
+    RecordingManager &m = makeManager([](RecordingManager::Environment &e) { e.recorderTiming.failureLimit = 3; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.runningCount() == 0; }));
+    for (const QUuid &id : {refused.id, partial.id}) {
+        EXPECT_EQ(statusOf(id), Status::Failed);
+        EXPECT_EQ(m.recording(id)->errorMessage, QStringLiteral("The provider refused the stream (HTTP 404)."));
+    }
+    EXPECT_EQ(m.recording(refused.id)->endDate, refused.endDate) << "nothing captured: the planned end stays";
+    EXPECT_EQ(m.recording(partial.id)->endDate, now()) << "the capture ended now";
+    EXPECT_EQ(m.recording(partial.id)->bytes, 1880);
 }
 
 TEST_F(ManagerCaptureTest, DeletingARunningRecordingRemovesEntryAndFileSilently)
 {
     provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::slowStream(2048, 5ms));
     RecordingManager &m = makeManager();
-    const Recording r = value(m.schedule(onAir(QStringLiteral("/stream.ts"))));
+    const Recording r = value(m.schedule(onAir(url("/stream.ts"))));
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(r.id)->bytes > 0; }));
     const QString path = QDir(folder.path()).filePath(r.fileName);
-    ASSERT_TRUE(QFile::exists(path));
 
     m.deleteRecording(r.id);
     EXPECT_FALSE(m.recording(r.id));
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_EQ(m.runningCount(), 0);
-    testsupport::spin(200ms);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; })) << "the recorder stopped";
+    testsupport::spin(100ms);
     EXPECT_FALSE(m.recording(r.id)) << "no late finish brings it back";
-    EXPECT_FALSE(indexText().contains(r.id.toString(QUuid::WithoutBraces).toUpper()));
+    EXPECT_EQ(indexText().trimmed(), QStringLiteral("[\n]"));
     EXPECT_FALSE(QFile::exists(path)) << "nothing written after the delete";
 }
 
-TEST_F(ManagerCaptureTest, FileNameOutsideTheFolderNeverStarts)
+TEST_F(ManagerCaptureTest, UnsafeFileNamesAndLocalAddressesInTheIndexAreNeverUsed)
 {
     provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::stream());
-    storeDueRecording(provider.url(QStringLiteral("/stream.ts")).toString(), 10s, QStringLiteral("../escape.ts"));
-    RecordingManager &m = makeManager();
-    EXPECT_EQ(statusOf(dueId), Status::Failed);
-    EXPECT_TRUE(m.recording(dueId)->errorMessage->startsWith(QStringLiteral("Could not write to the recordings folder: ")));
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/stream.ts")), 0);
-    EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("../escape.ts"))));
-}
-
-TEST_F(ManagerCaptureTest, LocalFileAddressInTheIndexIsNeverFetched)
-{
+    const Recording escaping = due(url("/stream.ts"), "../escape.ts", 10s);
     QTemporaryDir outside;
     const QString secret = QDir(outside.path()).filePath(QStringLiteral("secret"));
     testsupport::writeFile(secret, "private");
-    storeDueRecording(QUrl::fromLocalFile(secret).toString(), 2s);
+    const Recording local = due(QUrl::fromLocalFile(secret).toString(), QStringLiteral("local.ts"), 2s);
+    storeIndex({escaping, local});
     RecordingManager &m = makeManager();
-    EXPECT_EQ(statusOf(dueId), Status::Scheduled) << "an unstartable recording keeps waiting for its end";
+
+    EXPECT_EQ(statusOf(escaping.id), Status::Failed);
+    EXPECT_TRUE(m.recording(escaping.id)->errorMessage->startsWith(QStringLiteral("Could not write to the recordings folder: ")));
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/stream.ts")), 0);
+    EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("../escape.ts"))));
+
+    EXPECT_EQ(statusOf(local.id), Status::Scheduled) << "an unstartable recording keeps waiting for its end";
     EXPECT_EQ(m.runningCount(), 0);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Failed; }));
-    EXPECT_EQ(m.recording(dueId)->errorMessage,
+    clock.advance(2s);
+    m.checkSchedule();
+    EXPECT_EQ(m.recording(local.id)->errorMessage,
               QStringLiteral("The computer was asleep or the recorder was not running at the scheduled time."));
-    EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("due.ts"))));
+    EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(QStringLiteral("local.ts"))));
 }
 
 TEST_F(ManagerCaptureTest, ProgressIsAnnouncedButNotSavedAndStopAllStopsEveryRecorderKeepingItsBytes)
@@ -112,8 +103,8 @@ TEST_F(ManagerCaptureTest, ProgressIsAnnouncedButNotSavedAndStopAllStopsEveryRec
     provider.serve(QStringLiteral("/b.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
     RecordingManager &m = makeManager();
     QSignalSpy changes(&m, &RecordingManager::recordingsDidChange);
-    const Recording a = value(m.schedule(onAir(QStringLiteral("/a.ts"), QStringLiteral("a"))));
-    const Recording b = value(m.schedule(onAir(QStringLiteral("/b.ts"), QStringLiteral("b"))));
+    const Recording a = value(m.schedule(onAir(url("/a.ts"), "a")));
+    const Recording b = value(m.schedule(onAir(url("/b.ts"), "b")));
     ASSERT_EQ(m.runningCount(), 2);
     EXPECT_EQ(a.status, Status::Recording) << "started within schedule()";
     EXPECT_EQ(inhibitor->live, 1);
@@ -122,84 +113,78 @@ TEST_F(ManagerCaptureTest, ProgressIsAnnouncedButNotSavedAndStopAllStopsEveryRec
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(a.id)->bytes > 4096; }));
     EXPECT_GT(changes.count(), announced) << "progress is announced";
     EXPECT_EQ(indexText(), afterStart) << "progress is never saved";
+    clock.advance(90s);
     m.stopAll();
     EXPECT_EQ(m.runningCount(), 2) << "stopAll returns at once";
     EXPECT_EQ(indexText(), afterStart) << "stopAll saves nothing by itself";
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.runningCount() == 0; }));
-    EXPECT_EQ(statusOf(a.id), Status::Stopped);
     EXPECT_EQ(statusOf(b.id), Status::Stopped);
     EXPECT_EQ(inhibitor->live, 0);
     const Recording stopped = *m.recording(a.id);
-    EXPECT_LE(qAbs(stopped.endDate.secsTo(now())), 2);
-    const QByteArray file = fileOf(a.id);
-    EXPECT_EQ(stopped.bytes, file.size());
-    EXPECT_EQ(file, FakeProvider::content(0, file.size()));
-    EXPECT_NE(indexText(), afterStart);
+    EXPECT_EQ(stopped.status, Status::Stopped);
+    EXPECT_EQ(stopped.endDate, now());
+    EXPECT_EQ(fileOf(a), FakeProvider::content(0, stopped.bytes));
+    EXPECT_EQ(readIndex(folder.path()), m.recordings()) << "the ends are saved";
 }
 
 TEST_F(ManagerCaptureTest, ExtensionReachesTheRunningRecorder)
 {
     provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::slowStream(512, 10ms));
-    storeDueRecording(provider.url(QStringLiteral("/stream.ts")).toString(), 2s);
+    const Recording stored = due(url("/stream.ts"), QStringLiteral("due.ts"), 2s);
+    storeIndex({stored});
     RecordingManager &m = makeManager();
-    ASSERT_EQ(statusOf(dueId), Status::Recording);
-    const QDateTime plannedEnd = m.recording(dueId)->endDate;
-    const Recording extended = value(m.extend(dueId, 1));
-    EXPECT_GE(extended.endDate, plannedEnd.addSecs(60));
-    testsupport::spin(3s);
-    EXPECT_EQ(statusOf(dueId), Status::Recording) << "the recorder follows the new end";
-    m.stop(dueId);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(dueId) == Status::Stopped; }));
+    ASSERT_EQ(statusOf(stored.id), Status::Recording);
+    const Recording extended = value(m.extend(stored.id, 1));
+    EXPECT_EQ(extended.endDate, stored.endDate.addSecs(60));
+
+    // Past the planned end, a dropped connection is taken up again.
+    clock.advance(30s);
+    dropConnectionAndWait(QStringLiteral("/stream.ts"), stored.id);
+    EXPECT_EQ(statusOf(stored.id), Status::Recording) << "the recorder follows the new end";
+    // Past the new end, it is not.
+    clock.advance(40s);
+    dropConnectionAndWait(QStringLiteral("/stream.ts"), stored.id);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(stored.id) == Status::Finished; }));
 }
 
 TEST_F(ManagerCaptureTest, AfterASuspendRecordingsPastTheirEndFinishAtOnceAndTheOthersEndOnTime)
 {
     provider.serve(QStringLiteral("/slept.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
     provider.serve(QStringLiteral("/due.ts"), FakeProvider::Answer::slowStream(1024, 5ms));
-    // The recorders' wall clock. The computer "sleeps" by moving it on,
-    // while their monotonic end timers stand still.
-    auto slept = std::make_shared<std::atomic<qint64>>(0);
-    RecordingManager &m = makeManager([slept](RecordingManager::Environment &environment) {
-        environment.recorderTiming.now = [slept] { return QDateTime::currentDateTimeUtc().addMSecs(*slept); };
-    });
+    RecordingManager &m = makeManager();
     // Both end 300 s after their programme: in 15 and in 25 minutes.
-    const Recording ended = value(m.schedule(
-        request(provider.url(QStringLiteral("/slept.ts")).toString(), now().addSecs(-60), now().addSecs(600), "a")));
-    const Recording going = value(m.schedule(
-        request(provider.url(QStringLiteral("/due.ts")).toString(), now().addSecs(-60), now().addSecs(1200), "b")));
+    const Recording ended = value(m.schedule(request(url("/slept.ts"), now().addSecs(-60), now().addSecs(600), "a")));
+    const Recording going = value(m.schedule(request(url("/due.ts"), now().addSecs(-60), now().addSecs(1200), "b")));
     ASSERT_EQ(m.runningCount(), 2);
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return m.recording(going.id)->bytes > 0 && m.recording(ended.id)->bytes > 0; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(going.id)->bytes && m.recording(ended.id)->bytes; }));
 
-    *slept = (25 * 60 - 2) * 1000;
+    // The computer sleeps for 25 minutes less 200 ms: the recorders'
+    // monotonic end timers stood still meanwhile.
+    clock.advance(25min - 200ms);
     emit wakeNotifier.didWakeFromSleep();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(ended.id) == Status::Finished; }, 1500ms));
-    EXPECT_EQ(statusOf(going.id), Status::Recording) << "two seconds are left";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(ended.id) == Status::Finished; }));
+    EXPECT_EQ(statusOf(going.id), Status::Recording) << "200 ms are left";
     const qint64 bytesAtWake = m.recording(going.id)->bytes;
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(going.id) == Status::Finished; }, 5s));
+    clock.advance(200ms);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(going.id) == Status::Finished; }));
     const Recording finished = *m.recording(going.id);
     EXPECT_GT(finished.bytes, bytesAtWake) << "it went on into the same file";
-    EXPECT_EQ(fileOf(going.id), FakeProvider::content(0, finished.bytes));
+    EXPECT_EQ(fileOf(finished), FakeProvider::content(0, finished.bytes));
 }
 
 TEST_F(ManagerCaptureTest, AGapIsLoggedWhenDataComesAgainAndKeptInTheIndex)
 {
     provider.serve(QStringLiteral("/a.ts"), {FakeProvider::Answer::stream(20000), FakeProvider::Answer::status(509)});
-    // The recorder's clock moves on 14 s while the provider is full.
-    auto offset = std::make_shared<std::atomic<qint64>>(0);
-    RecordingManager &m = makeManager([offset](RecordingManager::Environment &environment) {
-        environment.recorderTiming.now = [offset] { return QDateTime::currentDateTimeUtc().addMSecs(*offset); };
-        environment.recorderTiming.providerFullRetryDelay = 50ms;
-    });
+    RecordingManager &m = makeManager();
     LogCapture log;
-    const Recording r = value(m.schedule(onAir(QStringLiteral("/a.ts"))));
+    const Recording r = value(m.schedule(onAir(url("/a.ts"))));
+    // The provider is full for 14 s.
     ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(QStringLiteral("/a.ts")) >= 2; }));
-    *offset = 14000;
+    clock.advance(14s);
     provider.serve(QStringLiteral("/a.ts"), FakeProvider::Answer::slowStream(1880, 10ms));
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(r.id)->bytes > 20000; }));
-    const QStringList lines = log.all().filter(QStringLiteral("gap closed"));
-    ASSERT_EQ(lines.size(), 1);
-    EXPECT_EQ(lines[0], QStringLiteral("[TivoluxRecorder] gap closed in Evening Film: 14 s without data"));
+    EXPECT_EQ(log.all().filter(QStringLiteral("gap closed")),
+              QStringList{QStringLiteral("[TivoluxRecorder] gap closed in Evening Film: 14 s without data")});
 
     m.stop(r.id);
     ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Stopped; }));
@@ -207,12 +192,5 @@ TEST_F(ManagerCaptureTest, AGapIsLoggedWhenDataComesAgainAndKeptInTheIndex)
     EXPECT_EQ(stopped.reconnects, 1);
     EXPECT_EQ(stopped.secondsMissing, 14);
     EXPECT_EQ(stopped.skippedSegments, 0);
-    const QString index = indexText();
-    EXPECT_TRUE(index.contains(QLatin1String("\"reconnects\": 1")));
-    EXPECT_TRUE(index.contains(QLatin1String("\"secondsMissing\": 14")));
-    EXPECT_FALSE(index.contains(QLatin1String("skippedSegments"))) << "counts of 0 are left out";
-    // The same recording read back from the index keeps its counts.
-    const auto decoded = sharedJSONDecoder().decodeRecordings(index.toUtf8());
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->first().secondsMissing, 14);
+    EXPECT_EQ(readIndex(folder.path()), QList<Recording>{stopped}) << "the counts are saved";
 }

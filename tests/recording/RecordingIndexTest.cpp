@@ -1,9 +1,7 @@
 #include "ManagerTestSupport.h"
-#include "RecordingIndex.h"
 
 #include <csignal>
 #include <sys/resource.h>
-
 
 namespace {
 
@@ -12,7 +10,7 @@ using Status = Recording::Status;
 class RecordingIndexTest : public ManagerTest
 {
 protected:
-    static Recording recordingWith(Status status, const QString &fileName, qint64 bytes)
+    Recording recordingWith(Status status, const QString &fileName, qint64 bytes)
     {
         Recording r = due(QStringLiteral("http://127.0.0.1:9/s.ts"), fileName, std::chrono::hours(1));
         r.status = status;
@@ -40,8 +38,6 @@ public:
         setrlimit(RLIMIT_FSIZE, &m_saved);
         std::signal(SIGXFSZ, m_savedHandler);
     }
-    ScopedFileSizeLimit(const ScopedFileSizeLimit &) = delete;
-    ScopedFileSizeLimit &operator=(const ScopedFileSizeLimit &) = delete;
 
 private:
     rlimit m_saved{};
@@ -104,7 +100,7 @@ TEST_F(RecordingIndexTest, MissingIndexIsEmptyAndSaveCreatesFolder)
 
 TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
 {
-    const QList<Recording> old = {recordingWith(Status::Finished, QStringLiteral("old.ts"), 1)};
+    const QList<Recording> old = {recordingWith(Status::Finished, QStringLiteral("old.ts"), 0)};
     ASSERT_FALSE(writeIndex(folder.path(), old));
     const QByteArray before = testsupport::readFile(indexPath());
 
@@ -117,12 +113,9 @@ TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
         const ScopedFileSizeLimit limit(before.size() + 100);
         return writeIndex(folder.path(), many);
     }();
-    ASSERT_TRUE(error);
-    EXPECT_FALSE(error->isEmpty());
+    EXPECT_TRUE(error && !error->isEmpty()) << "failed with a reason";
     EXPECT_EQ(testsupport::readFile(indexPath()), before) << "the old index is untouched";
-    const QList<Recording> reloaded = readIndex(folder.path());
-    ASSERT_EQ(reloaded.size(), 1);
-    EXPECT_EQ(reloaded.first().id, old.first().id);
+    EXPECT_EQ(readIndex(folder.path()), old);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QStringLiteral("recordings.json")})
         << "no half-written file is left behind";
 }

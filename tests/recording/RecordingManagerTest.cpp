@@ -1,6 +1,4 @@
 #include "ManagerTestSupport.h"
-#include "RecordingIndex.h"
-
 
 namespace {
 
@@ -19,7 +17,7 @@ TEST_F(ManagerTest, ScheduleRefusesBadLinksAndEndedProgrammes)
                   QStringLiteral("The channel has no valid stream link."))
             << local;
     }
-    EXPECT_EQ(errorOf(m.schedule(request(kDeadStream, now().addSecs(-120), now().addSecs(-1)))),
+    EXPECT_EQ(errorOf(m.schedule(request(kDeadStream, now().addSecs(-120), now()))),
               QStringLiteral("This programme has already ended."));
     EXPECT_TRUE(m.recordings().isEmpty());
     EXPECT_TRUE(indexText().isEmpty()) << "a refused request writes nothing";
@@ -39,10 +37,10 @@ TEST_F(ManagerTest, ScheduleBuildsTheRecordingAndSavesIt)
     EXPECT_EQ(created.startDate, r.programStart);
     EXPECT_EQ(created.endDate, r.programEnd.addSecs(300));
     EXPECT_EQ(created.userAgent, QStringLiteral("Agent/1"));
-    EXPECT_TRUE(indexText().contains(created.id.toString(QUuid::WithoutBraces).toUpper()));
+    EXPECT_EQ(readIndex(folder.path()), QList<Recording>{created});
 
     // New recordings go to the front.
-    const Recording second = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200), QStringLiteral("ch2"))));
+    const Recording second = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200), "ch2")));
     EXPECT_EQ(m.recordings().first().id, second.id);
 }
 
@@ -65,44 +63,50 @@ TEST_F(ManagerTest, DuplicatesReturnTheActiveRecordingOnly)
     EXPECT_NE(fresh.id, first.id);
 }
 
-TEST_F(ManagerTest, SleepHoldFollowsScheduledRecordings)
+TEST_F(ManagerTest, ARecordingMissedWhileAsleepFailsWhenTheComputerWakes)
 {
-    RecordingManager &m = makeManager();
-    EXPECT_EQ(inhibitor->live, 0);
-    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200))));
-    // With wake scheduling off, any scheduled recording keeps the computer awake.
-    EXPECT_EQ(inhibitor->live, 1);
-    m.checkSchedule();
-    EXPECT_EQ(inhibitor->begun, 1) << "a held activity is never restarted";
-    m.deleteRecording(r.id);
-    EXPECT_EQ(inhibitor->live, 0);
-}
-
-TEST_F(ManagerTest, WakeFromSleepRunsTheScheduleCheck)
-{
-    RecordingManager &m = makeManager();
-    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(3600), now().addSecs(7200))));
-    // Make it expire without waiting for the timer: edit the end in the index
-    // and reload, then only a wake notification runs the check.
-    Recording expired = r;
-    expired.endDate = now().addSecs(-1);
-    expired.startDate = now().addSecs(-2);
     // An entry that failed in an earlier version keeps the message it was
     // saved with.
-    Recording earlier = expired;
-    earlier.id = QUuid::createUuid();
+    Recording earlier = due(kDeadStream, QStringLiteral("earlier.ts"), std::chrono::milliseconds(-1000));
     earlier.status = Status::Failed;
-    const QString earlierMessage =
-        QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time.");
-    earlier.errorMessage = earlierMessage;
-    storeIndex({expired, earlier});
-    m.loadIndex();
-    ASSERT_EQ(m.recording(r.id)->status, Status::Scheduled);
+    earlier.errorMessage = QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time.");
+    storeIndex({earlier});
+    RecordingManager &m = makeManager();
+    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(60), now().addSecs(120))));
+
+    // Asleep past its whole programme; only the wake notification runs the
+    // check here (the schedule timer is an hour).
+    clock.advance(std::chrono::minutes(10));
     emit wakeNotifier.didWakeFromSleep();
-    EXPECT_EQ(m.recording(r.id)->status, Status::Failed);
+    EXPECT_EQ(statusOf(r.id), Status::Failed);
     EXPECT_EQ(m.recording(r.id)->errorMessage,
               QStringLiteral("The computer was asleep or the recorder was not running at the scheduled time."));
-    const QList<Recording> saved = readIndex(folder.path());
-    ASSERT_EQ(saved.size(), 2);
-    EXPECT_EQ(saved[1].errorMessage, earlierMessage);
+    EXPECT_EQ(readIndex(folder.path()), m.recordings());
+    EXPECT_EQ(m.recording(earlier.id)->errorMessage, earlier.errorMessage);
+}
+
+// Every date the manager accepts is stored in a form the next start reads
+// back; dates the index cannot hold are refused before anything is stored.
+TEST_F(ManagerTest, EdgeDatesSurviveARestartAndUnstorableOnesAreRefused)
+{
+    const QDateTime first(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+    const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC);
+    RecordingManager &m = makeManager();
+    EXPECT_EQ(errorOf(m.schedule(request(kDeadStream, last.addSecs(-3600), last))), QStringLiteral("Invalid request."))
+        << "the margin would carry the end past year 9999";
+    const Recording r = value(m.schedule(request(kDeadStream, first, last.addSecs(-300))));
+    EXPECT_EQ(r.endDate, last);
+    EXPECT_EQ(errorOf(m.extend(r.id, 1)), QStringLiteral("Invalid extension."));
+
+    // A hand-edited index may hold the nil id; it loads with the rest.
+    Recording nil = r;
+    nil.id = QUuid();
+    nil.channelID = QStringLiteral("nil");
+    manager.reset();
+    storeIndex({r, nil});
+    const QList<Recording> loaded = makeManager().recordings();
+    ASSERT_EQ(loaded.size(), 2) << indexText().toStdString();
+    EXPECT_EQ(loaded[0].programStart, first);
+    EXPECT_EQ(loaded[0].endDate, last);
+    EXPECT_TRUE(loaded[1].id.isNull());
 }

@@ -6,87 +6,96 @@
 
 #include <QSignalSpy>
 
-// Whether the manager keeps the computer awake with wake scheduling on: a
-// scheduled recording holds the computer only from shortly before its start,
-// since the computer will be woken for it. (With it off, see
-// ManagerTest.SleepHoldFollowsScheduledRecordings.) And what happens when
-// the system does not grant the hold.
+// When the manager keeps the computer awake: with wake scheduling off, while
+// any recording is scheduled; with it on, only from shortly before a start,
+// since the computer will be woken for it. And what happens when the system
+// does not grant the hold.
 namespace {
 
 using namespace std::chrono_literals;
 
-class SleepHoldTest : public ManagerTest
+RecordingRequest startingAt(const QDateTime &start, const char *channel)
 {
-protected:
-    RecordingManager &makeManagerWithWakeOn()
-    {
-        registration->state = HelperRegistration::Status::Enabled;
-        WakeScheduler::Environment wake;
-        wake.registration = registration;
-        wake.connectToHelper = [this](QObject *parent) -> WakeHelperConnection * {
-            return new FakeHelperConnection(helperCalls, parent);
-        };
-        wakeScheduler = std::make_unique<WakeScheduler>(std::move(wake));
-        return makeManager([this](RecordingManager::Environment &environment) {
-            environment.wakeScheduler = wakeScheduler.get();
-            environment.timing.sleepLookAhead = 2s;
-        });
-    }
-
-    RecordingRequest startingIn(std::chrono::milliseconds delay, const QString &channel)
-    {
-        const QDateTime start = now().addMSecs(delay.count());
-        return request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600), channel);
-    }
-
-    std::shared_ptr<FakeRegistration> registration = std::make_shared<FakeRegistration>();
-    HelperCalls helperCalls;
-    std::unique_ptr<WakeScheduler> wakeScheduler;
-};
+    RecordingRequest r;
+    r.title = r.channelName = r.channelID = QString::fromLatin1(channel);
+    r.streamURL = QStringLiteral("http://127.0.0.1:1/s.ts");
+    r.programStart = start;
+    r.programEnd = start.addSecs(3600);
+    return r;
+}
 
 } // namespace
 
-TEST_F(SleepHoldTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
+TEST_F(ManagerTest, WithWakeOffAnyScheduledRecordingHolds)
 {
-    RecordingManager &m = makeManagerWithWakeOn();
-    const Recording far = value(m.schedule(startingIn(10min, QStringLiteral("far"))));
-    EXPECT_EQ(inhibitor->live, 0) << "the computer will be woken for it";
-    EXPECT_FALSE(helperCalls.seconds(QStringLiteral("schedule")).isEmpty()) << "a wake was placed instead";
+    RecordingManager &m = makeManager();
+    EXPECT_EQ(inhibitor->live, 0);
+    const Recording r = value(m.schedule(startingAt(now().addDays(2), "later")));
+    EXPECT_EQ(inhibitor->live, 1);
+    m.checkSchedule();
+    EXPECT_EQ(inhibitor->begun, 1) << "a held activity is never restarted";
+    m.deleteRecording(r.id);
+    EXPECT_EQ(inhibitor->live, 0);
+}
 
-    // A recording due within the look-ahead (2 s here) holds at once...
-    const Recording near = value(m.schedule(startingIn(1500ms, QStringLiteral("near"))));
+TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
+{
+    HelperCalls helperCalls;
+    auto registration = std::make_shared<FakeRegistration>();
+    registration->state = HelperRegistration::Status::Enabled;
+    WakeScheduler scheduler({{}, registration, [&](QObject *parent) -> WakeHelperConnection * {
+                                 return new FakeHelperConnection(helperCalls, parent);
+                             }, clock.function(), {}});
+    // The real look-ahead of 3 minutes.
+    RecordingManager &m = makeManager([&](RecordingManager::Environment &e) { e.wakeScheduler = &scheduler; });
+
+    const Recording far = value(m.schedule(startingAt(now().addSecs(600), "far")));
+    EXPECT_EQ(inhibitor->live, 0) << "the computer will be woken for it";
+    EXPECT_EQ(helperCalls.seconds(QStringLiteral("schedule")), QList<qint64>{far.startDate.toSecsSinceEpoch() - 60});
+
+    // A recording due within the look-ahead holds at once...
+    const Recording near = value(m.schedule(startingAt(now().addSecs(120), "near")));
     EXPECT_EQ(inhibitor->live, 1);
     m.stop(near.id);
     m.checkSchedule();
     EXPECT_EQ(inhibitor->live, 0);
 
-    // ...and one further ahead starts holding once it comes within it.
-    value(m.schedule(startingIn(3s, QStringLiteral("later"))));
+    // ...and one further ahead from the moment it comes within it.
+    value(m.schedule(startingAt(now().addSecs(240), "later")));
+    clock.advance(59s);
+    m.checkSchedule();
     EXPECT_EQ(inhibitor->live, 0);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->live == 1; }, 5s));
+    clock.advance(1s);
+    m.checkSchedule();
+    EXPECT_EQ(inhibitor->live, 1);
     EXPECT_EQ(inhibitor->begun, 2);
-    EXPECT_EQ(m.recording(far.id)->status, Recording::Status::Scheduled);
+    manager.reset(); // before the scheduler it uses
 }
 
-TEST_F(SleepHoldTest, AFailedHoldIsAskedForAgainAtEveryCheckAndLoggedOnceEachWay)
+TEST_F(ManagerTest, AFailedHoldIsAskedForAgainAtEveryCheckAndLoggedOnceEachWay)
 {
     inhibitor->failure = QStringLiteral("logind is not there");
-    RecordingManager &m = makeManager();
+    // Here the schedule timer runs the checks.
+    RecordingManager &m = makeManager([](RecordingManager::Environment &environment) {
+        environment.timing.schedulePeriod = 10ms;
+    });
     QSignalSpy holdChanges(&m, &RecordingManager::sleepHoldDidChange);
     LogCapture log;
-    value(m.schedule(startingIn(1h, QStringLiteral("later"))));
+    value(m.schedule(startingAt(now().addDays(2), "later")));
 
     ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->begun >= 3; })) << "asked again at each check";
     EXPECT_FALSE(m.isHoldingSleep());
     EXPECT_EQ(m.sleepHoldFailure(), QStringLiteral("logind is not there"));
-    EXPECT_GE(holdChanges.count(), 1);
+    EXPECT_GE(holdChanges.count(), 2);
 
     inhibitor->failure.reset();
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.isHoldingSleep(); }));
     EXPECT_EQ(m.sleepHoldFailure(), std::nullopt);
     const int begun = inhibitor->begun;
-    testsupport::spin(200ms);
+    const auto changes = holdChanges.count();
+    m.checkSchedule();
     EXPECT_EQ(inhibitor->begun, begun) << "a hold in place is kept";
+    EXPECT_EQ(holdChanges.count(), changes);
     EXPECT_EQ(log.all().filter(QStringLiteral("awake")),
               (QStringList{QStringLiteral("[TivoluxRecorder] cannot keep the computer awake: logind is not there"),
                            QStringLiteral("[TivoluxRecorder] the computer is kept awake again")}));
