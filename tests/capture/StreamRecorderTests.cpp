@@ -198,7 +198,9 @@ TEST_F(StreamRecorderTest, ProgressComesFirstAtOnceThenOncePerIntervalOnTheMainT
     provider.serve(QStringLiteral("/slow.ts"), Answer::slowStream(1000, 5ms));
     // Recorded into a folder that does not exist yet.
     const QString path = folder.filePath(QStringLiteral("new/deeper/show.ts"));
-    RecorderProbe probe(provider.url(QStringLiteral("/slow.ts")), path, later(), timing());
+    StreamRecorder::Timing timing = this->timing();
+    timing.progressInterval = 10min;
+    RecorderProbe probe(provider.url(QStringLiteral("/slow.ts")), path, later(), timing);
     ASSERT_TRUE(probe.recorder().start());
     const auto grown = [&](qint64 bytes) { return waitUntil([&] { return QFileInfo(path).size() >= bytes; }); };
     ASSERT_TRUE(waitUntil([&] { return !probe.progress.isEmpty(); }));
@@ -206,10 +208,10 @@ TEST_F(StreamRecorderTest, ProgressComesFirstAtOnceThenOncePerIntervalOnTheMainT
     ASSERT_TRUE(grown(probe.progress[0] + 5000));
     EXPECT_EQ(probe.progress.size(), 1);
 
-    clock->advance(100ms);
+    clock->advance(10min);
     ASSERT_TRUE(waitUntil([&] { return probe.progress.size() == 2; }));
     EXPECT_GE(probe.progress[1], probe.progress[0] + 5000);
-    clock->advance(99ms);
+    clock->advance(10min - 1ms);
     ASSERT_TRUE(grown(probe.progress[1] + 5000));
     EXPECT_EQ(probe.progress.size(), 2);
 
