@@ -3,75 +3,66 @@
 // The HLS path: playlists polled and their segments written one after another.
 using HLSCaptureTest = RecorderFixture;
 
-TEST_F(HLSCaptureTest, ALiveWindowWritesEveryNewSegmentOnceInOrder)
+TEST_F(HLSCaptureTest, ALiveWindowWritesEveryNewSegmentOnceInOrderAndCountsWhatItMissed)
 {
     QByteArray expected;
-    for (int i = 0; i < 9; ++i)
-        expected += serveSegment(QStringLiteral("/live/s%1.ts").arg(i), i, 1880 + i);
-    // The window moves while the recording runs: the second poll sees it
-    // unchanged, the fourth has moved by two, and the fifth restarts its
-    // numbering, which is written from its first segment and skips nothing.
+    for (int i = 0; i < 12; ++i) {
+        const QByteArray bytes = serveSegment(QStringLiteral("/live/s%1.ts").arg(i), i, 1880 + i);
+        expected += i == 3 || i == 4 || i == 7 ? QByteArray() : bytes;
+    }
+    provider.serve(QStringLiteral("/live/s3.ts"), Answer::status(500));
+    // The second poll sees the window unchanged; the third fails on segment
+    // 3, and by the fourth segments 3 and 4 have left it; the fifth jumps
+    // over segment 7; the sixth restarts the numbering, which is written from
+    // its first segment and skips nothing.
     provider.serve(QStringLiteral("/live/chan.m3u8"),
                    {Answer::body(playlist(0, {"s0.ts", "s1.ts", "s2.ts"})),
                     Answer::body(playlist(0, {"s0.ts", "s1.ts", "s2.ts"})),
-                    Answer::body(playlist(1, {"s1.ts", "s2.ts", "s3.ts"})),
-                    Answer::body(playlist(3, {"s3.ts", "s4.ts", "s5.ts"})),
-                    Answer::body(playlist(0, {"s6.ts", "s7.ts"})),
-                    Answer::body(playlist(1, {"s7.ts", "s8.ts"}, true))});
+                    Answer::body(playlist(1, {"s1.ts", "s2.ts", "s3.ts"})), Answer::body(playlist(5, {"s5.ts", "s6.ts"})),
+                    Answer::body(playlist(8, {"s8.ts"})), Answer::body(playlist(0, {"s9.ts", "s10.ts"})),
+                    Answer::body(playlist(1, {"s10.ts", "s11.ts"}, true))});
 
     // A line break in the user agent must not add a header line.
     auto probe = record(QStringLiteral("/live/chan.m3u8"), timing(), QStringLiteral("Agent/7\r\nX-Injected: yes"));
     ASSERT_TRUE(probe->waitForFinish());
     EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
     EXPECT_EQ(readFile(filePath()), expected);
-    EXPECT_EQ(probe->recorder().gaps(), CaptureGaps{});
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(provider.requestCount(QStringLiteral("/live/s%1.ts").arg(i)), 1) << "segment " << i;
+    // One loss, the failed pass, and three segments skipped; the test's clock stood still.
+    EXPECT_EQ(probe->recorder().gaps(), (CaptureGaps{.reconnects = 1, .skippedSegments = 3}));
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(provider.requestCount(QStringLiteral("/live/s%1.ts").arg(i)), i == 4 || i == 7 ? 0 : 1) << i;
     const auto polls = provider.requests(QStringLiteral("/live/chan.m3u8"));
-    ASSERT_EQ(polls.size(), 6);
+    ASSERT_EQ(polls.size(), 7);
     for (const auto pause : pauses(polls))
-        EXPECT_GE(pause, 45ms); // half the target duration of 0.1 s
+        EXPECT_GE(pause, 18ms); // the retry delay, or half the target duration of 0.1 s
     for (const auto &request : provider.requests())
         EXPECT_EQ(request.header("User-Agent"), "Agent/7  X-Injected: yes");
     EXPECT_FALSE(probe->progress.isEmpty());
 }
 
-TEST_F(HLSCaptureTest, AMasterPlaylistIsFollowedAtOnceToItsBestVariantForTheWholeRun)
+TEST_F(HLSCaptureTest, AMasterIsFollowedAtOnceToItsBestVariantAndAddressesResolveAgainstTheRequestedOne)
 {
-    provider.serve(QStringLiteral("/tv/master.m3u8"),
+    provider.serve(QStringLiteral("/live/chan.m3u8"), Answer::redirect("/edge/node1/master.m3u8?token=x"));
+    provider.serve(QStringLiteral("/edge/node1/master.m3u8"),
                    Answer::body("#EXTM3U\n"
                                 "#EXT-X-STREAM-INF:BANDWIDTH=300000\nlow/index.m3u8\n"
                                 "#EXT-X-STREAM-INF:AVERAGE-BANDWIDTH=\"2000000\",BANDWIDTH=500000\n../hd/index.m3u8\n"
                                 "#EXT-X-STREAM-INF:BANDWIDTH=900000\nmid/index.m3u8\n"));
-    provider.serve(QStringLiteral("/hd/index.m3u8"),
-                   {Answer::body(playlist(0, {"a.ts", "b.ts"})), Answer::body(playlist(1, {"b.ts", "c.ts"}, true))});
-    const QByteArray expected = serveSegment(QStringLiteral("/hd/a.ts"), 1) + serveSegment(QStringLiteral("/hd/b.ts"), 2)
-                              + serveSegment(QStringLiteral("/hd/c.ts"), 3);
+    provider.serve(QStringLiteral("/hd/index.m3u8"), {Answer::body(playlist(0, {"a.ts", "../shared/b.ts"})),
+                                                      Answer::body(playlist(1, {"../shared/b.ts", "/abs/c.ts"}, true))});
+    const QByteArray expected = serveSegment(QStringLiteral("/hd/a.ts"), 1)
+                              + serveSegment(QStringLiteral("/shared/b.ts"), 2)
+                              + serveSegment(QStringLiteral("/abs/c.ts"), 3);
 
-    EXPECT_EQ(outcomeOf(QStringLiteral("/tv/master.m3u8"), timing()), Outcome::finished());
-    EXPECT_EQ(readFile(filePath()), expected);
-    // The second variant wins by its average bandwidth, which comes first.
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/tv/master.m3u8")), 1);
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/hd/index.m3u8")), 2);
-    // Without a target duration a wait would last 3 seconds.
-    EXPECT_LT(pauses(provider.requests()).value(0), 1s);
-}
-
-TEST_F(HLSCaptureTest, AddressesResolveAgainstTheRequestedPlaylist)
-{
-    provider.serve(QStringLiteral("/live/chan.m3u8"), Answer::redirect("/edge/node1/chan.m3u8?token=x"));
-    provider.serve(QStringLiteral("/edge/node1/chan.m3u8"),
-                   Answer::body(vod({"seg1.ts", "../shared/seg2.ts", "/abs/seg3.ts"})));
-    const QByteArray expected = serveSegment(QStringLiteral("/live/seg1.ts"), 1)
-                              + serveSegment(QStringLiteral("/shared/seg2.ts"), 2)
-                              + serveSegment(QStringLiteral("/abs/seg3.ts"), 3);
-
-    // The end list finishes at once, not after the half-hour poll delay.
     EXPECT_EQ(outcomeOf(QStringLiteral("/live/chan.m3u8"), timing()), Outcome::finished());
     EXPECT_EQ(readFile(filePath()), expected);
-    const auto fetched = provider.requests(QStringLiteral("/edge/node1/chan.m3u8"));
-    ASSERT_EQ(fetched.size(), 1);
-    EXPECT_EQ(fetched[0].target, "/edge/node1/chan.m3u8?token=x");
+    // The second variant wins by its average bandwidth, which comes first.
+    const auto master = provider.requests(QStringLiteral("/edge/node1/master.m3u8"));
+    ASSERT_EQ(master.size(), 1);
+    EXPECT_EQ(master[0].target, "/edge/node1/master.m3u8?token=x");
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/hd/index.m3u8")), 2);
+    // Without a target duration a wait would last 3 seconds.
+    EXPECT_LT(pauses(provider.requests()).value(1), 1s);
 }
 
 TEST_F(HLSCaptureTest, ByteRangeSegmentsWriteExactlyTheirRanges)
@@ -122,30 +113,6 @@ TEST_F(HLSCaptureTest, RecordingsFromOneHostNeverWaitForEachOther)
         ASSERT_TRUE(recording->waitForFinish());
 }
 
-TEST_F(HLSCaptureTest, SegmentsThatLeftThePlaylistUnfetchedAreCountedOnce)
-{
-    // The second pass fails on segment 1; by the next pass segments 1 and 2
-    // have left the playlist, then a later pass jumps from 4 to 7.
-    serveSegment(QStringLiteral("/s0.ts"), 0);
-    provider.serve(QStringLiteral("/s1.ts"), Answer::status(500));
-    for (int n = 3; n <= 8; ++n)
-        serveSegment(QStringLiteral("/s%1.ts").arg(n), n);
-    provider.serve(QStringLiteral("/live.m3u8"),
-                   {Answer::body(playlist(0, {"s0.ts"})), Answer::body(playlist(0, {"s0.ts", "s1.ts"})),
-                    Answer::body(playlist(3, {"s3.ts", "s4.ts"})), Answer::body(playlist(3, {"s3.ts", "s4.ts"})),
-                    Answer::body(playlist(7, {"s7.ts", "s8.ts"}, true))});
-
-    auto probe = record(QStringLiteral("/live.m3u8"));
-    ASSERT_TRUE(probe->waitForFinish());
-    EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
-    // One loss (the failed pass) and four segments skipped; the test's clock stood still.
-    EXPECT_EQ(probe->recorder().gaps(), (CaptureGaps{.reconnects = 1, .skippedSegments = 2 + 2}));
-    QByteArray expected;
-    for (int n : {0, 3, 4, 7, 8})
-        expected += FakeProvider::content(n * 1000003LL, 1880);
-    EXPECT_EQ(readFile(filePath()), expected);
-}
-
 TEST_F(HLSCaptureTest, UnsupportedPlaylistsFailAtOnce)
 {
     const QByteArray encrypted = "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"key.bin\"\n#EXTINF:2,\na.ts\n";
@@ -189,23 +156,31 @@ TEST_F(HLSCaptureTest, AFullProviderIsAskedAgainWithoutCounting)
         EXPECT_GE(requestPauses[i], 18ms) << "after request " << i; // the retry delay
 }
 
-TEST_F(HLSCaptureTest, RefusalsAndMastersWithoutAVariantFailAfterTheFailureLimit)
+TEST_F(HLSCaptureTest, RefusalsUnusableMastersAndLocalSegmentsFailAfterTheFailureLimit)
 {
     provider.serve(QStringLiteral("/refused.m3u8"), Answer::status(404));
     provider.serve(QStringLiteral("/none.m3u8"), Answer::body("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=5\n"));
     // A master playlist naming itself would otherwise be fetched without end.
     provider.serve(QStringLiteral("/self.m3u8"), Answer::body("#EXT-X-STREAM-INF:BANDWIDTH=5\nself.m3u8\n"));
+    // A segment line that is not http is never read, nor anything after it.
+    const QString secret = filePath(QStringLiteral("secret.ts"));
+    testsupport::writeFile(secret, "local bytes that must not be copied");
+    serveSegment(QStringLiteral("/later.ts"), 1);
+    provider.serve(QStringLiteral("/local.m3u8"), Answer::body(vod({QUrl::fromLocalFile(secret).toString(), "later.ts"})));
     const QString noVariant = QStringLiteral("The HLS playlist has no playable variant.");
     const struct { QString path; QString message; int requests; } cases[] = {
         {QStringLiteral("/refused.m3u8"), QStringLiteral("The provider refused the stream (HTTP 404)."), 3},
         {QStringLiteral("/none.m3u8"), noVariant, 3},
         {QStringLiteral("/self.m3u8"), noVariant, 7},
+        {QStringLiteral("/local.m3u8"), QStringLiteral("Only http and https stream addresses can be recorded."), 3},
     };
     for (const auto &c : cases)
         EXPECT_EQ(outcomeOf(c.path, timing(3)), Outcome::failed(c.message)) << c.path.toStdString();
     spin(50ms); // more than the retry delay: nothing is asked after the outcome
     for (const auto &c : cases)
         EXPECT_EQ(provider.requestCount(c.path), c.requests) << c.path.toStdString();
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/later.ts")), 0);
+    EXPECT_EQ(readFile(filePath()), QByteArray());
 }
 
 TEST_F(HLSCaptureTest, AFailedSegmentLeavesTheRestForTheNextPass)
@@ -253,20 +228,6 @@ TEST_F(HLSCaptureTest, OversizedAndIncompleteSegmentsAreFailedPassesKeepingWhatW
     EXPECT_EQ(outcomeOf(QStringLiteral("/ranges.m3u8"), this->timing(2)),
               Outcome::failed(QStringLiteral("The provider did not send the part of a segment that the playlist lists.")));
     EXPECT_EQ(readFile(filePath()), resource.left(1000));
-}
-
-TEST_F(HLSCaptureTest, PlaylistLinesThatAreNotHttpAreNeverRead)
-{
-    const QString secret = filePath(QStringLiteral("secret.ts"));
-    testsupport::writeFile(secret, "local bytes that must not be copied");
-    serveSegment(QStringLiteral("/later.ts"), 1);
-    provider.serve(QStringLiteral("/vod.m3u8"),
-                   Answer::body(vod({QUrl::fromLocalFile(secret).toString(), QStringLiteral("later.ts")})));
-
-    EXPECT_EQ(outcomeOf(QStringLiteral("/vod.m3u8"), timing(2)),
-              Outcome::failed(QStringLiteral("Only http and https stream addresses can be recorded.")));
-    EXPECT_EQ(readFile(filePath()), QByteArray());
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/later.ts")), 0);
 }
 
 TEST_F(HLSCaptureTest, AnEndDuringASlowSegmentWritesNothingOfIt)
