@@ -33,8 +33,9 @@ TEST_F(HLSCaptureTest, ALiveWindowWritesEveryNewSegmentOnceInOrderAndCountsWhatI
         EXPECT_EQ(provider.requestCount(QStringLiteral("/live/s%1.ts").arg(i)), i == 4 || i == 7 ? 0 : 1) << i;
     const auto polls = provider.requests(QStringLiteral("/live/chan.m3u8"));
     ASSERT_EQ(polls.size(), 7);
-    for (const auto pause : pauses(polls))
-        EXPECT_GE(pause, 18ms); // the retry delay, or half the target duration of 0.1 s
+    const auto pollPauses = pauses(polls);
+    for (int i = 0; i < 6; ++i) // half the target duration of 0.1 s, or the retry delay after the failed pass
+        EXPECT_GE(pollPauses[i], i == 2 ? 18ms : 45ms) << i;
     for (const auto &request : provider.requests())
         EXPECT_EQ(request.header("User-Agent"), "Agent/7  X-Injected: yes");
     EXPECT_FALSE(probe->progress.isEmpty());
@@ -88,6 +89,13 @@ TEST_F(HLSCaptureTest, ByteRangeSegmentsWriteExactlyTheirRanges)
     provider.serve(QStringLiteral("/r/all.ts"), Answer::body(resource, "video/mp2t"));
     EXPECT_EQ(outcomeOf(QStringLiteral("/r/index.m3u8"), timing()), Outcome::finished());
     EXPECT_EQ(readFile(filePath()), expected);
+
+    // A resource shorter than the ranges the playlist lists.
+    QFile::remove(filePath());
+    provider.serve(QStringLiteral("/r/all.ts"), Answer::body(resource.left(1500), "video/mp2t"));
+    EXPECT_EQ(outcomeOf(QStringLiteral("/r/index.m3u8"), timing(2)),
+              Outcome::failed(QStringLiteral("The provider did not send the part of a segment that the playlist lists.")));
+    EXPECT_EQ(readFile(filePath()), resource.left(1000));
 }
 
 TEST_F(HLSCaptureTest, RecordingsFromOneHostNeverWaitForEachOther)
@@ -113,97 +121,71 @@ TEST_F(HLSCaptureTest, RecordingsFromOneHostNeverWaitForEachOther)
         ASSERT_TRUE(recording->waitForFinish());
 }
 
-TEST_F(HLSCaptureTest, UnsupportedPlaylistsFailAtOnce)
+TEST_F(HLSCaptureTest, UnusablePlaylistsFailAtOnceOrAfterTheFailureLimit)
 {
-    const QByteArray encrypted = "#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"key.bin\"\n#EXTINF:2,\na.ts\n";
-    const QByteArray initialised = "#EXTM3U\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:2,\na.ts\n";
-    const QByteArray master = "#EXT-X-STREAM-INF:BANDWIDTH=1\nenc.m3u8\n";
-    // A key other than NONE decides over an initialisation section.
-    const QByteArray both = "#EXT-X-MAP:URI=\"init.mp4\"\n#EXT-X-KEY:METHOD=NONE\n#EXT-X-KEY:METHOD=AES-128\na.ts\n";
-    const char *const encryptedMessage = "This channel is encrypted and cannot be recorded.";
-    const struct { const char *path; QByteArray body; const char *message; } cases[] = {
-        {"/enc.m3u8", encrypted, encryptedMessage},
-        {"/master.m3u8", master, encryptedMessage},
-        {"/both.m3u8", both, encryptedMessage},
-        {"/fmp4.m3u8", initialised, "This channel uses a stream format that cannot be recorded yet."},
-    };
-    serveSegment(QStringLiteral("/a.ts"), 1);
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.path);
-        provider.serve(QString::fromUtf8(c.path), Answer::body(c.body));
-        EXPECT_EQ(outcomeOf(QString::fromUtf8(c.path), timing()), Outcome::failed(QString::fromUtf8(c.message)));
-        EXPECT_EQ(readFile(filePath()), QByteArray());
-    }
-    // Each fetched once, and enc.m3u8 once more as the master's variant.
-    for (const auto &c : cases)
-        EXPECT_EQ(provider.requestCount(QString::fromUtf8(c.path)), c.path == QByteArray("/enc.m3u8") ? 2 : 1);
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/a.ts")), 0);
-}
-
-TEST_F(HLSCaptureTest, AFullProviderIsAskedAgainWithoutCounting)
-{
-    const QByteArray segment = FakeProvider::content(0, 1880);
-    provider.serve(QStringLiteral("/chan.m3u8"), {Answer::status(509), Answer::status(509), Answer::status(509),
-                                                  Answer::status(509), Answer::body(vod({"a.ts"}))});
-    provider.serve(QStringLiteral("/a.ts"), {Answer::status(509), Answer::status(509),
-                                             Answer::body(segment, "video/mp2t")});
-
-    EXPECT_EQ(outcomeOf(QStringLiteral("/chan.m3u8"), timing(2)), Outcome::finished());
-    EXPECT_EQ(readFile(filePath()), segment);
-    const auto requestPauses = pauses(provider.requests());
-    ASSERT_EQ(requestPauses.size(), 4 + 2 * 3 - 1);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_GE(requestPauses[i], 18ms) << "after request " << i; // the retry delay
-}
-
-TEST_F(HLSCaptureTest, RefusalsUnusableMastersAndLocalSegmentsFailAfterTheFailureLimit)
-{
-    provider.serve(QStringLiteral("/refused.m3u8"), Answer::status(404));
-    provider.serve(QStringLiteral("/none.m3u8"), Answer::body("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=5\n"));
-    // A master playlist naming itself would otherwise be fetched without end.
-    provider.serve(QStringLiteral("/self.m3u8"), Answer::body("#EXT-X-STREAM-INF:BANDWIDTH=5\nself.m3u8\n"));
-    // A segment line that is not http is never read, nor anything after it.
     const QString secret = filePath(QStringLiteral("secret.ts"));
     testsupport::writeFile(secret, "local bytes that must not be copied");
-    serveSegment(QStringLiteral("/later.ts"), 1);
-    provider.serve(QStringLiteral("/local.m3u8"), Answer::body(vod({QUrl::fromLocalFile(secret).toString(), "later.ts"})));
+    serveSegment(QStringLiteral("/a.ts"), 1);
+    const QString encrypted = QStringLiteral("This channel is encrypted and cannot be recorded.");
     const QString noVariant = QStringLiteral("The HLS playlist has no playable variant.");
-    const struct { QString path; QString message; int requests; } cases[] = {
-        {QStringLiteral("/refused.m3u8"), QStringLiteral("The provider refused the stream (HTTP 404)."), 3},
-        {QStringLiteral("/none.m3u8"), noVariant, 3},
-        {QStringLiteral("/self.m3u8"), noVariant, 7},
-        {QStringLiteral("/local.m3u8"), QStringLiteral("Only http and https stream addresses can be recorded."), 3},
+    const struct { const char *path; Answer answer; QString message; int requests; } cases[] = {
+        // These fail at the first playlist (enc.m3u8 is also the master's
+        // variant); a key other than NONE decides over an initialisation section.
+        {"/enc.m3u8", Answer::body("#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"key.bin\"\n#EXTINF:2,\na.ts\n"), encrypted, 2},
+        {"/master.m3u8", Answer::body("#EXT-X-STREAM-INF:BANDWIDTH=1\nenc.m3u8\n"), encrypted, 1},
+        {"/both.m3u8", Answer::body("#EXT-X-MAP:URI=\"i.mp4\"\n#EXT-X-KEY:METHOD=NONE\n#EXT-X-KEY:METHOD=AES-128\na.ts\n"),
+         encrypted, 1},
+        {"/fmp4.m3u8", Answer::body("#EXTM3U\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:2,\na.ts\n"),
+         "This channel uses a stream format that cannot be recorded yet.", 1},
+        // These are counted failures, up to the limit of three.
+        {"/refused.m3u8", Answer::status(404), "The provider refused the stream (HTTP 404).", 3},
+        {"/none.m3u8", Answer::body("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=5\n"), noVariant, 3},
+        // A master playlist naming itself would otherwise be fetched without end.
+        {"/self.m3u8", Answer::body("#EXT-X-STREAM-INF:BANDWIDTH=5\nself.m3u8\n"), noVariant, 7},
+        // A segment line that is not http is never read, nor anything after it.
+        {"/local.m3u8", Answer::body(vod({QUrl::fromLocalFile(secret).toString(), "a.ts"})),
+         "Only http and https stream addresses can be recorded.", 3},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(outcomeOf(c.path, timing(3)), Outcome::failed(c.message)) << c.path.toStdString();
+        provider.serve(QString::fromLatin1(c.path), c.answer);
+    for (const auto &c : cases)
+        EXPECT_EQ(outcomeOf(QString::fromLatin1(c.path), timing(3)), Outcome::failed(c.message)) << c.path;
     spin(50ms); // more than the retry delay: nothing is asked after the outcome
     for (const auto &c : cases)
-        EXPECT_EQ(provider.requestCount(c.path), c.requests) << c.path.toStdString();
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/later.ts")), 0);
+        EXPECT_EQ(provider.requestCount(QString::fromLatin1(c.path)), c.requests) << c.path;
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/a.ts")), 0);
     EXPECT_EQ(readFile(filePath()), QByteArray());
 }
 
-TEST_F(HLSCaptureTest, AFailedSegmentLeavesTheRestForTheNextPass)
+TEST_F(HLSCaptureTest, FullAnswersAreUncountedAndAFailedSegmentLeavesTheRestForTheNextPass)
 {
-    // Every pass writes one segment and then fails on the next; the written
+    // Three full answers to the playlist, two to a segment: uncounted. Then
+    // every pass writes one segment and fails on the next; the written
     // segment resets the count, so a limit of two is never reached.
     QByteArray expected = serveSegment(QStringLiteral("/a.ts"), 0);
     for (int i = 1; i < 4; ++i) {
         const QByteArray bytes = FakeProvider::content(i * 1000003LL, 1880);
-        provider.serve(QStringLiteral("/s%1.ts").arg(i), {Answer::status(500), Answer::body(bytes, "video/mp2t")});
+        QList<Answer> answers = {Answer::status(500), Answer::body(bytes, "video/mp2t")};
+        if (i == 1)
+            answers = QList<Answer>{Answer::status(509), Answer::status(509)} + answers;
+        provider.serve(QStringLiteral("/s%1.ts").arg(i), answers);
         expected += bytes;
     }
-    provider.serve(QStringLiteral("/vod.m3u8"), Answer::body(vod({"a.ts", "s1.ts", "s2.ts", "s3.ts"})));
+    provider.serve(QStringLiteral("/vod.m3u8"), {Answer::status(509), Answer::status(509), Answer::status(509),
+                                                 Answer::body(vod({"a.ts", "s1.ts", "s2.ts", "s3.ts"}))});
 
     EXPECT_EQ(outcomeOf(QStringLiteral("/vod.m3u8"), timing(2)), Outcome::finished());
     EXPECT_EQ(readFile(filePath()), expected);
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/vod.m3u8")), 4);
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/a.ts")), 1);
-    for (int i = 1; i < 4; ++i)
-        EXPECT_EQ(provider.requestCount(QStringLiteral("/s%1.ts").arg(i)), 2) << "segment " << i;
+    const int requests[] = {1, 4, 2, 2};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(provider.requestCount(i ? QStringLiteral("/s%1.ts").arg(i) : QStringLiteral("/a.ts")), requests[i]) << i;
+    const auto polls = provider.requests(QStringLiteral("/vod.m3u8"));
+    ASSERT_EQ(polls.size(), 3 + 6);
+    for (const auto pause : pauses(polls))
+        EXPECT_GE(pause, 18ms); // the retry delay after each failed pass
 }
 
-TEST_F(HLSCaptureTest, OversizedAndIncompleteSegmentsAreFailedPassesKeepingWhatWasWritten)
+TEST_F(HLSCaptureTest, OversizedSegmentsAreFailedPassesKeepingWhatWasWritten)
 {
     const QByteArray first = serveSegment(QStringLiteral("/a.ts"), 0);
     // Too large as announced, and too large as it streams in without a length.
@@ -218,16 +200,6 @@ TEST_F(HLSCaptureTest, OversizedAndIncompleteSegmentsAreFailedPassesKeepingWhatW
                                              "which was not recorded.")));
     EXPECT_EQ(readFile(filePath()), first);
     EXPECT_EQ(provider.requestCount(QStringLiteral("/big.ts")), 2);
-
-    // A resource shorter than the range the playlist lists.
-    QFile::remove(filePath());
-    const QByteArray resource = FakeProvider::content(0, 1500);
-    provider.serve(QStringLiteral("/all.ts"), Answer::body(resource, "video/mp2t"));
-    provider.serve(QStringLiteral("/ranges.m3u8"),
-                   Answer::body("#EXT-X-BYTERANGE:1000@0\nall.ts\n#EXT-X-BYTERANGE:1000\nall.ts\n#EXT-X-ENDLIST\n"));
-    EXPECT_EQ(outcomeOf(QStringLiteral("/ranges.m3u8"), this->timing(2)),
-              Outcome::failed(QStringLiteral("The provider did not send the part of a segment that the playlist lists.")));
-    EXPECT_EQ(readFile(filePath()), resource.left(1000));
 }
 
 TEST_F(HLSCaptureTest, AnEndDuringASlowSegmentWritesNothingOfIt)

@@ -20,20 +20,6 @@ QStringList linesOf(const QString &text)
     return lines;
 }
 
-QStringList urlTexts(const QList<QUrl> &urls)
-{
-    QStringList texts;
-    for (const QUrl &url : urls)
-        texts.append(url.toString());
-    return texts;
-}
-
-std::optional<QString> variantOf(const QString &master)
-{
-    const auto url = bestVariant(master, kPlaylistURL);
-    return url ? std::optional<QString>(url->toString()) : std::nullopt;
-}
-
 } // namespace
 
 TEST(PlaylistTextTest, SplitsAtEveryLineBreakAndDropsEmptyLines)
@@ -66,27 +52,16 @@ TEST(PlaylistTextTest, IntegersReadOnlyWhenWhollyValid)
 
 TEST(MediaPlaylistTest, ReadsTagsAndSegmentsInOrder)
 {
-    const QString text = QStringLiteral(
-        "#EXTM3U\r\n"
-        "#EXT-X-VERSION:3\r\n"
-        " \t#EXT-X-TARGETDURATION:10\t\r\n"
-        "#EXT-X-MEDIA-SEQUENCE:1041\r\n"
-        "#EXTINF:10.0,\r\n"
-        "seg1041.ts\r\n"
-        "#EXT-X-DISCONTINUITY\r\n"
-        "#EXTINF:10.0,\r\n"
-        "  ../other/seg1042.ts  \r\n"
-        "\t\r\n"
-        "http://[::1/broken.ts\r\n"
-        "/abs/seg1043.ts\u2028"
-        "#EXT-X-ENDLIST\n");
+    const QString text = QStringLiteral("#EXTM3U\r\n#EXT-X-VERSION:3\r\n \t#EXT-X-TARGETDURATION:10\t\r\n"
+                                        "#EXT-X-MEDIA-SEQUENCE:1041\r\n#EXTINF:10.0,\r\nseg1041.ts\r\n"
+                                        "#EXT-X-DISCONTINUITY\r\n#EXTINF:10.0,\r\n  ../other/seg1042.ts  \r\n\t\r\n"
+                                        "http://[::1/broken.ts\r\n/abs/seg1043.ts\u2028#EXT-X-ENDLIST\n");
     const MediaPlaylist playlist = parseMediaPlaylist(text, kPlaylistURL);
     EXPECT_EQ(playlist.mediaSequence, 1041);
     EXPECT_DOUBLE_EQ(playlist.targetDuration, 10.0);
-    EXPECT_EQ(urlTexts(playlist.segments),
-              (QStringList{QStringLiteral("http://provider.test:8080/live/chan/seg1041.ts"),
-                           QStringLiteral("http://provider.test:8080/live/other/seg1042.ts"),
-                           QStringLiteral("http://provider.test:8080/abs/seg1043.ts")}));
+    EXPECT_EQ(playlist.segments, (QList<QUrl>{QUrl(QStringLiteral("http://provider.test:8080/live/chan/seg1041.ts")),
+                                              QUrl(QStringLiteral("http://provider.test:8080/live/other/seg1042.ts")),
+                                              QUrl(QStringLiteral("http://provider.test:8080/abs/seg1043.ts"))}));
     EXPECT_TRUE(playlist.endList);
     EXPECT_EQ(playlist.sequenceNumber(2), 1043);
 }
@@ -127,10 +102,8 @@ TEST(MediaPlaylistTest, SequenceArithmeticNeverOverflows)
     const MediaPlaylist bottom =
         parseMediaPlaylist(QStringLiteral("#EXT-X-MEDIA-SEQUENCE:-9223372036854775808") + segments, kPlaylistURL);
     EXPECT_EQ(bottom.sequenceNumber(0), kMin + 1);
-    // The restart rule sets the number before the first segment, which must
-    // still be below it.
+    // The restart rule sets the number before the first segment, still below it.
     EXPECT_EQ(bottom.lastWrittenFor(-1), kMin);
-    EXPECT_LT(bottom.lastWrittenFor(-1), bottom.sequenceNumber(0));
     // One without segments keeps what was written, rather than restarting.
     EXPECT_EQ(MediaPlaylist().lastWrittenFor(100), 100);
 }
@@ -138,16 +111,10 @@ TEST(MediaPlaylistTest, SequenceArithmeticNeverOverflows)
 TEST(MediaPlaylistTest, ByteRangesFollowTheirResource)
 {
     const QString text = QStringLiteral(
-        "#EXT-X-BYTERANGE:1000@0\nall.ts\n"
-        "#EXT-X-BYTERANGE:500\nall.ts\n"
-        "#EXT-X-BYTERANGE:300@100\nother.ts\n"
-        "#EXT-X-BYTERANGE:200\r\n#EXTINF:2,\r\nall.ts\n"
-        "whole.ts\n"
-        "#EXT-X-BYTERANGE:50\nother.ts\n"
-        "#EXT-X-BYTERANGE: 10@0\nall.ts\n"
-        "#EXT-X-BYTERANGE:9223372036854775807@1\nall.ts\n"
-        "#EXT-X-BYTERANGE:7\nall.ts\n"
-        "#EXT-X-BYTERANGE:5@5\nhttp://[::1/broken.ts\nall.ts\n");
+        "#EXT-X-BYTERANGE:1000@0\nall.ts\n#EXT-X-BYTERANGE:500\nall.ts\n#EXT-X-BYTERANGE:300@100\nother.ts\n"
+        "#EXT-X-BYTERANGE:200\r\n#EXTINF:2,\r\nall.ts\nwhole.ts\n#EXT-X-BYTERANGE:50\nother.ts\n"
+        "#EXT-X-BYTERANGE: 10@0\nall.ts\n#EXT-X-BYTERANGE:9223372036854775807@1\nall.ts\n"
+        "#EXT-X-BYTERANGE:7\nall.ts\n#EXT-X-BYTERANGE:5@5\nhttp://[::1/broken.ts\nall.ts\n");
     const MediaPlaylist playlist = parseMediaPlaylist(text, kPlaylistURL);
     using Range = std::optional<SegmentByteRange>;
     // Without an offset a range follows the previous one of the same
@@ -185,9 +152,9 @@ TEST(VariantTest, BestVariantTable)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.master);
-        const QUrl chosen(QString::fromLatin1(c.chosen));
-        const auto expected = c.chosen ? std::optional(kPlaylistURL.resolved(chosen).toString()) : std::nullopt;
-        EXPECT_EQ(variantOf(QString::fromUtf8(c.master)), expected);
+        const auto expected = c.chosen ? std::optional(kPlaylistURL.resolved(QUrl(QString::fromLatin1(c.chosen))))
+                                       : std::nullopt;
+        EXPECT_EQ(bestVariant(QString::fromUtf8(c.master), kPlaylistURL), expected);
     }
 }
 

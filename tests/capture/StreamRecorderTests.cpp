@@ -65,6 +65,14 @@ TEST_F(StreamRecorderTest, TheContentTypeTellsAStreamFromAPageOrAPlaylist)
     // Segment addresses resolve against the stream address itself.
     const QByteArray segments = serveSegment(QStringLiteral("/live/a.ts"), 1) + serveSegment(QStringLiteral("/live/b.ts"), 2);
     const QByteArray page("<html><body>Your subscription has expired.</body></html>");
+    // An error page sent with a success status is never written, and counts
+    // like any refusal: the limit of attempts in a row ends it. A playlist
+    // is captured as HLS from the same address (asked again as a playlist),
+    // and its end list ends the recording.
+    const Outcome outcomes[] = {
+        Outcome::failed(QStringLiteral("The provider answered with a page instead of a stream.")),
+        Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")), Outcome::finished()};
+    const int requests[] = {3, 3, 2};
     StreamRecorder::Timing timing = this->timing(3);
     timing.retryDelay = 1ms;
     for (int i = 0; i < int(std::size(cases)); ++i) {
@@ -78,22 +86,9 @@ TEST_F(StreamRecorderTest, TheContentTypeTellsAStreamFromAPageOrAPlaylist)
         case Kind::Playlist: provider.serve(path, Answer::body(vod({"a.ts", "b.ts"}), c.type)); break;
         }
         QFile::remove(filePath());
-        const auto outcome = outcomeOf(path, timing);
-        if (c.kind == Kind::Page) {
-            // An error page sent with a success status is never written, and
-            // counts like any refusal: the limit of attempts in a row ends it.
-            EXPECT_EQ(outcome, Outcome::failed(QStringLiteral("The provider answered with a page instead of a stream.")));
-            EXPECT_EQ(readFile(filePath()), QByteArray());
-            EXPECT_EQ(provider.requestCount(path), 3);
-        } else if (c.kind == Kind::Stream) {
-            EXPECT_EQ(outcome, Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
-            EXPECT_EQ(readFile(filePath()), stream);
-        } else {
-            // Captured as HLS from the same address; its end list ends the recording.
-            EXPECT_EQ(outcome, Outcome::finished());
-            EXPECT_EQ(readFile(filePath()), segments);
-            EXPECT_EQ(provider.requestCount(path), 2); // as the stream, then as the playlist
-        }
+        EXPECT_EQ(outcomeOf(path, timing), outcomes[int(c.kind)]);
+        EXPECT_EQ(readFile(filePath()), c.kind == Kind::Page ? QByteArray() : c.kind == Kind::Stream ? stream : segments);
+        EXPECT_EQ(provider.requestCount(path), requests[int(c.kind)]);
     }
 }
 
