@@ -24,22 +24,6 @@ inline void PrintTo(const StreamRecorder::Outcome &outcome, std::ostream *stream
     *stream << "outcome " << int(outcome.kind) << ' ' << outcome.message.toStdString();
 }
 
-// A wall clock and a monotonic clock that stand still until the test moves
-// them; read on the recorders' threads.
-class TestClock
-{
-public:
-    QDateTime now() const { return QDateTime(QDate(2030, 1, 1), QTime(20, 0), Qt::UTC).addMSecs(m_offset); }
-    std::chrono::steady_clock::time_point steadyNow() const
-    {
-        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(m_offset));
-    }
-    void advance(std::chrono::milliseconds by) { m_offset += by.count(); }
-
-private:
-    std::atomic<qint64> m_offset{0};
-};
-
 // Runs one StreamRecorder and keeps everything it reports.
 class RecorderProbe
 {
@@ -94,12 +78,17 @@ protected:
         timing.minimumPollDelay = 20ms;
         timing.failureLimit = failureLimit;
         // A recorder's thread may outlive the test; it shares the clock.
-        timing.now = [clock = clock] { return clock->now(); };
-        timing.steadyNow = [clock = clock] { return clock->steadyNow(); };
+        timing.now = [moved = moved] { return clockStart().addMSecs(*moved); };
+        timing.steadyNow = [moved = moved] {
+            return std::chrono::steady_clock::time_point(std::chrono::milliseconds(*moved));
+        };
         return timing;
     }
 
-    QDateTime later(std::chrono::milliseconds offset = 1min) const { return clock->now().addMSecs(offset.count()); }
+    // The wall and monotonic clocks of timing() stand still until a test moves them.
+    static QDateTime clockStart() { return QDateTime(QDate(2030, 1, 1), QTime(20, 0), Qt::UTC); }
+    void advance(std::chrono::milliseconds by) { *moved += by.count(); }
+    QDateTime later(std::chrono::milliseconds by = 1min) const { return clockStart().addMSecs(*moved + by.count()); }
 
     // The pauses between consecutive requests, as the provider saw them.
     static QList<std::chrono::steady_clock::duration> pauses(const QList<FakeProvider::Request> &requests)
@@ -150,7 +139,7 @@ protected:
 
     QString filePath(const QString &name = QStringLiteral("show.ts")) const { return folder.filePath(name); }
 
-    std::shared_ptr<TestClock> clock = std::make_shared<TestClock>();
+    const std::shared_ptr<std::atomic<qint64>> moved = std::make_shared<std::atomic<qint64>>(0); // milliseconds
     QTemporaryDir folder;
     FakeProvider provider;
 };
