@@ -28,11 +28,7 @@ inline void PrintTo(const StreamRecorder::Outcome &outcome, std::ostream *stream
 class RecorderProbe
 {
 public:
-    struct Finish
-    {
-        StreamRecorder::Outcome outcome;
-        qint64 bytes = 0;
-    };
+    struct Finish { StreamRecorder::Outcome outcome; qint64 bytes = 0; };
 
     RecorderProbe(const QUrl &source, const QString &filePath, const QDateTime &endDate,
                   const StreamRecorder::Timing &timing, const std::optional<QString> &userAgent = {})
