@@ -117,7 +117,7 @@ TEST_F(HLSCaptureTest, RecordingsFromOneHostNeverWaitForEachOther)
     EXPECT_EQ(readFile(filePath()), expected);
 }
 
-TEST_F(HLSCaptureTest, UnusablePlaylistsFailAtOnceOrAfterTheFailureLimit)
+TEST_F(HLSCaptureTest, UnusablePlaylistsAndSegmentsFailAtOnceOrAfterTheFailureLimit)
 {
     const QString secret = filePath(QStringLiteral("secret.ts"));
     testsupport::writeFile(secret, "local bytes that must not be copied");
@@ -141,15 +141,24 @@ TEST_F(HLSCaptureTest, UnusablePlaylistsFailAtOnceOrAfterTheFailureLimit)
         // A segment line that is not http is never read, nor anything after it.
         {"/local.m3u8", Answer::body(vod({QUrl::fromLocalFile(secret).toString(), "a.ts"})),
          "Only http and https stream addresses can be recorded.", 3},
+        // A segment too large as announced, then as it streams in without a length.
+        {"/big.m3u8", Answer::body(vod({"big.ts"})),
+         "The provider sent an HLS segment larger than 4096 bytes, which was not recorded.", 3},
     };
+    provider.serve(QStringLiteral("/big.ts"), {Answer::body(FakeProvider::content(0, 5000), "video/mp2t"),
+                                               Answer::stream(5000)});
+    StreamRecorder::Timing timing = this->timing(3);
+    timing.maximumBodySize = 4096;
     for (const auto &c : cases)
         provider.serve(QString::fromLatin1(c.path), c.answer);
     for (const auto &c : cases)
-        EXPECT_EQ(outcomeOf(QString::fromLatin1(c.path), timing(3)), Outcome::failed(c.message)) << c.path;
+        EXPECT_EQ(outcomeOf(QString::fromLatin1(c.path), timing), Outcome::failed(c.message)) << c.path;
     spin(50ms); // more than the retry delay: nothing is asked after the outcome
     for (const auto &c : cases)
         EXPECT_EQ(provider.requestCount(QString::fromLatin1(c.path)), c.requests) << c.path;
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/big.ts")), 3);
     EXPECT_EQ(provider.requestCount(QStringLiteral("/a.ts")), 0);
+    // Nothing of any of them is in the file.
     EXPECT_EQ(readFile(filePath()), QByteArray());
 }
 
@@ -179,23 +188,6 @@ TEST_F(HLSCaptureTest, FullAnswersAreUncountedAndAFailedSegmentLeavesTheRestForT
     ASSERT_EQ(polls.size(), 3 + 6);
     for (const auto pause : pauses(polls))
         EXPECT_GE(pause, 18ms); // the retry delay after each failed pass
-}
-
-TEST_F(HLSCaptureTest, OversizedSegmentsAreFailedPassesKeepingWhatWasWritten)
-{
-    const QByteArray first = serveSegment(QStringLiteral("/a.ts"), 0);
-    // Too large as announced, and too large as it streams in without a length.
-    provider.serve(QStringLiteral("/big.ts"), {Answer::body(FakeProvider::content(0, 5000), "video/mp2t"),
-                                               Answer::stream(5000)});
-    provider.serve(QStringLiteral("/vod.m3u8"), Answer::body(vod({"a.ts", "big.ts"})));
-    StreamRecorder::Timing timing = this->timing(2);
-    timing.maximumBodySize = 4096;
-
-    EXPECT_EQ(outcomeOf(QStringLiteral("/vod.m3u8"), timing),
-              Outcome::failed(QStringLiteral("The provider sent an HLS segment larger than 4096 bytes, "
-                                             "which was not recorded.")));
-    EXPECT_EQ(readFile(filePath()), first);
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/big.ts")), 2);
 }
 
 TEST_F(HLSCaptureTest, AnEndDuringASlowSegmentWritesNothingOfIt)

@@ -12,27 +12,16 @@ constexpr qint64 kMin = std::numeric_limits<qint64>::min();
 
 const QUrl kPlaylistURL(QStringLiteral("http://provider.test:8080/live/chan/index.m3u8"));
 
-QStringList linesOf(const QString &text)
-{
-    QStringList lines;
-    for (QStringView line : splitPlaylistLines(text))
-        lines.append(line.toString());
-    return lines;
-}
-
 } // namespace
 
-TEST(PlaylistTextTest, SplitsAtEveryLineBreakAndDropsEmptyLines)
+TEST(PlaylistTextTest, LinesAndIntegers)
 {
-    EXPECT_EQ(linesOf(QStringLiteral("\n\r\n\na\rb\vc\fd\u0085e\u2028f\u2029g\r\rh\n\n")),
-              QStringList({"a", "b", "c", "d", "e", "f", "g", "h"}));
+    EXPECT_EQ(splitPlaylistLines(u"\n\r\n\na\rb\vc\fd\u0085e\u2028f\u2029g\r\rh\n\n"),
+              (QList<QStringView>{u"a", u"b", u"c", u"d", u"e", u"f", u"g", u"h"}));
     // Blanks and tabs are not line breaks, and a line of them is not empty.
-    EXPECT_EQ(linesOf(QStringLiteral("a b\t\n  \nb")),
-              (QStringList{QStringLiteral("a b\t"), QStringLiteral("  "), QStringLiteral("b")}));
-}
+    EXPECT_EQ(splitPlaylistLines(u"a b\t\n  \nb"), (QList<QStringView>{u"a b\t", u"  ", u"b"}));
 
-TEST(PlaylistTextTest, IntegersReadOnlyWhenWhollyValid)
-{
+    // Integers read only when wholly valid.
     const struct { const char16_t *text; std::optional<qint64> value; } integers[] = {
         {u"+42", 42}, {u"-9223372036854775808", kMin}, {u"9223372036854775808", std::nullopt},
         {u"", std::nullopt}, {u"+-1", std::nullopt}, {u"1 ", std::nullopt}, {u"1.0", std::nullopt},
@@ -50,7 +39,7 @@ TEST(PlaylistTextTest, IntegersReadOnlyWhenWhollyValid)
     EXPECT_FALSE(resolvePlaylistURI(u"seg1.ts", QUrl()));
 }
 
-TEST(MediaPlaylistTest, ReadsTagsAndSegmentsInOrder)
+TEST(MediaPlaylistTest, ReadsTagsAndSegmentsInOrderOrFallsBackToTheDefaults)
 {
     const QString text = QStringLiteral("#EXTM3U\r\n#EXT-X-VERSION:3\r\n \t#EXT-X-TARGETDURATION:10\t\r\n"
                                         "#EXT-X-MEDIA-SEQUENCE:1041\r\n#EXTINF:10.0,\r\nseg1041.ts\r\n"
@@ -64,11 +53,9 @@ TEST(MediaPlaylistTest, ReadsTagsAndSegmentsInOrder)
                                               QUrl(QStringLiteral("http://provider.test:8080/abs/seg1043.ts"))}));
     EXPECT_TRUE(playlist.endList);
     EXPECT_EQ(playlist.sequenceNumber(2), 1043);
-}
 
-TEST(MediaPlaylistTest, UnreadableTagsFallBackToTheDefaults)
-{
-    // A blank after the colon makes the value unreadable.
+    // Unreadable tags fall back to the defaults: a blank after the colon
+    // makes the value unreadable.
     const MediaPlaylist blanks = parseMediaPlaylist(
         QStringLiteral("#EXT-X-MEDIA-SEQUENCE: 7\n#EXT-X-TARGETDURATION: 4\na.ts\n"), kPlaylistURL);
     EXPECT_EQ(blanks.mediaSequence, 0);
