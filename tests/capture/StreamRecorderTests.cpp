@@ -37,93 +37,66 @@ TEST_F(StreamRecorderTest, FollowsRedirectsOnHttpOnlyAndContinuesTheFileAcrossDr
     EXPECT_EQ(readFile(filePath()), QByteArray());
 }
 
-TEST_F(StreamRecorderTest, TheContentTypeTellsAStreamFromAPageOrAPlaylist)
+TEST_F(StreamRecorderTest, TheAnswersDecideWhatIsWrittenAndHowManyAttemptsAreMade)
 {
-    enum class Kind { Page, Stream, Playlist };
-    const struct { QByteArray type; Kind kind; } cases[] = {
-        {"text/html", Kind::Page}, {"Text/Plain; charset=UTF-8", Kind::Page}, {"application/json", Kind::Page},
-        {"application/octet-stream", Kind::Stream}, {"video/MP2T", Kind::Stream}, {"", Kind::Stream},
-        {"application/vnd.apple.mpegurl", Kind::Playlist}, {"Application/X-MpegURL", Kind::Playlist},
-        {"audio/mpegurl; charset=utf-8", Kind::Playlist},
-    };
     // Segment addresses resolve against the stream address itself.
     const QByteArray segments = serveSegment(QStringLiteral("/live/a.ts"), 1) + serveSegment(QStringLiteral("/live/b.ts"), 2);
-    const QByteArray page("<html><body>Your subscription has expired.</body></html>");
-    // An error page sent with a success status is never written, and counts
-    // like any refusal: the limit of attempts in a row ends it. A playlist
-    // is captured as HLS from the same address (asked again as a playlist),
-    // and its end list ends the recording.
-    const Outcome outcomes[] = {
-        Outcome::failed(QStringLiteral("The provider answered with a page instead of a stream.")),
-        Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")), Outcome::finished()};
-    const int requests[] = {3, 3, 2};
+    const QByteArray stream = FakeProvider::content(0, 1880);
+    const auto pageAs = [](const QByteArray &type) { return QList<Answer>{Answer::body("<html>Expired.</html>", type)}; };
+    const auto streamAs = [&](const QByteArray &type) { return QList<Answer>{Answer::body(stream, type), Answer::status(404)}; };
+    const auto playlistAs = [&](const QByteArray &type) { return QList<Answer>{Answer::body(vod({"a.ts", "b.ts"}), type)}; };
+    const auto empty = [](int code) { return Answer::body({}, "text/plain", code); };
+    const Outcome page = Outcome::failed(QStringLiteral("The provider answered with a page instead of a stream."));
+    const Outcome refused = Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404)."));
+    const struct { QList<Answer> answers; Outcome outcome; int requests; QByteArray file; } cases[] = {
+        // An error page sent with a success status is never written, and
+        // counts like any refusal: the limit of three attempts ends it.
+        {pageAs("text/html"), page, 3, {}}, {pageAs("Text/Plain; charset=UTF-8"), page, 3, {}},
+        {pageAs("application/json"), page, 3, {}},
+        // Other types, or none, are written as they come.
+        {streamAs("application/octet-stream"), refused, 3, stream}, {streamAs("video/MP2T"), refused, 3, stream},
+        {streamAs(""), refused, 3, stream},
+        // A playlist is captured as HLS from the same address (asked again as
+        // a playlist), and its end list ends the recording.
+        {playlistAs("application/vnd.apple.mpegurl"), Outcome::finished(), 2, segments},
+        {playlistAs("Application/X-MpegURL"), Outcome::finished(), 2, segments},
+        {playlistAs("audio/mpegurl; charset=utf-8"), Outcome::finished(), 2, segments},
+        // Full answers are not counted, and data makes failures count again;
+        // the same with refusals whose head and end come together, each still one attempt.
+        {{Answer::status(509), Answer::status(509), Answer::status(509), Answer::stream(1000), Answer::status(404)},
+         refused, 6, FakeProvider::content(0, 1000)},
+        {{empty(509), empty(509), empty(509), Answer::stream(1000), empty(404)}, refused, 6, FakeProvider::content(0, 1000)},
+    };
     StreamRecorder::Timing timing = this->timing(3);
     timing.retryDelay = 1ms;
+    timing.providerFullRetryDelay = 20ms;
     for (int i = 0; i < int(std::size(cases)); ++i) {
-        const auto &c = cases[i];
-        SCOPED_TRACE(c.type.toStdString());
+        SCOPED_TRACE(i);
         const QString path = QStringLiteral("/live/%1.ts").arg(i);
-        const QByteArray stream = FakeProvider::content(i * 7919, 1880);
-        switch (c.kind) {
-        case Kind::Page: provider.serve(path, Answer::body(page, c.type)); break;
-        case Kind::Stream: provider.serve(path, {Answer::body(stream, c.type), Answer::status(404)}); break;
-        case Kind::Playlist: provider.serve(path, Answer::body(vod({"a.ts", "b.ts"}), c.type)); break;
-        }
+        provider.serve(path, cases[i].answers);
         QFile::remove(filePath());
-        EXPECT_EQ(outcomeOf(path, timing), outcomes[int(c.kind)]);
-        EXPECT_EQ(readFile(filePath()), c.kind == Kind::Page ? QByteArray() : c.kind == Kind::Stream ? stream : segments);
-        EXPECT_EQ(provider.requestCount(path), requests[int(c.kind)]);
+        EXPECT_EQ(outcomeOf(path, timing), cases[i].outcome);
+        EXPECT_EQ(readFile(filePath()), cases[i].file);
+        EXPECT_EQ(provider.requestCount(path), cases[i].requests);
+        for (qsizetype k = 0; k < 3 && cases[i].answers[0].code == 509; ++k)
+            EXPECT_GE(pauses(provider.requests(path)).value(k), 18ms) << "after full answer " << k;
     }
-}
-
-TEST_F(StreamRecorderTest, FullProviderAnswersAreUncountedAndAnAnswerMakesFailuresCountAgain)
-{
-    // The same with refusals whose head and end come together, each still one attempt.
-    for (const bool withBody : {true, false}) {
-        SCOPED_TRACE(withBody);
-        const QString path = withBody ? QStringLiteral("/a.ts") : QStringLiteral("/b.ts");
-        const auto refusal = [&](int code) { return withBody ? Answer::status(code) : Answer::body({}, "text/plain", code); };
-        provider.serve(path, {refusal(509), refusal(509), refusal(509), Answer::stream(1000), refusal(404)});
-        StreamRecorder::Timing timing = this->timing(2);
-        timing.providerFullRetryDelay = 20ms;
-        timing.retryDelay = 1ms;
-        QFile::remove(filePath());
-
-        // Three full answers in a row do not reach the limit of two; the end
-        // of the stream and the refusal after it do.
-        EXPECT_EQ(outcomeOf(path, timing), Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404).")));
-        EXPECT_EQ(readFile(filePath()), FakeProvider::content(0, 1000));
-        const auto requestPauses = pauses(provider.requests(path));
-        ASSERT_EQ(requestPauses.size(), 4);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_GE(requestPauses[i], 18ms) << "after full answer " << i;
-    }
-
-    // A provider full until the end date ends the recording with that reason.
-    provider.serve(QStringLiteral("/full.ts"), Answer::status(509));
-    auto full = record(QStringLiteral("/full.ts"), timing(2));
-    ASSERT_TRUE(waitUntil([&] { return provider.requestCount(QStringLiteral("/full.ts")) == 3; }));
-    advance(1min);
-    ASSERT_TRUE(full->waitForFinish());
-    EXPECT_EQ(full->finishes[0].outcome, Outcome::failed(QStringLiteral("Every provider connection was in use.")));
 }
 
 TEST_F(StreamRecorderTest, SilenceAndEndlessHeadsTimeOutAndLongHeadsAreCutOff)
 {
-    // The first answer lasts longer than the timeout but never pauses that
-    // long; the second is silent.
-    provider.serve(QStringLiteral("/silent.ts"), {Answer::slowStream(500, 40ms, 3000), Answer::silence()});
-    // Short header lines that never stop count as silence.
-    provider.serve(QStringLiteral("/slow-head.ts"), Answer::endlessHead(20ms, 64));
-    // Header lines as fast as the recorder takes them are read up to a limit.
-    provider.serve(QStringLiteral("/fast-head.ts"), Answer::endlessHead(0ms, 4096));
-    const struct { const char *path; int attempts; qint64 bytes; const char *message; } cases[] = {
-        {"/silent.ts", 2, 3000, "The request timed out."},
-        {"/slow-head.ts", 1, 0, "The request timed out."},
-        {"/fast-head.ts", 1, 0, "The provider sent a response head longer than 65536 bytes."},
+    const struct { const char *path; QList<Answer> answers; int attempts; qint64 bytes; const char *message; } cases[] = {
+        // Longer than the timeout but never pausing that long, then silent.
+        {"/silent.ts", {Answer::slowStream(500, 40ms, 3000), Answer::silence()}, 2, 3000, "The request timed out."},
+        // Short header lines that never stop count as silence.
+        {"/slow-head.ts", {Answer::endlessHead(20ms, 64)}, 1, 0, "The request timed out."},
+        // Header lines as fast as the recorder takes them are read up to a limit.
+        {"/fast-head.ts", {Answer::endlessHead(0ms, 4096)}, 1, 0,
+         "The provider sent a response head longer than 65536 bytes."},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
+        provider.serve(QString::fromLatin1(c.path), c.answers);
         StreamRecorder::Timing timing = this->timing(c.attempts);
         timing.requestTimeout = 200ms; // well above the interval at which a batched stream is read
         QFile::remove(filePath());
@@ -142,6 +115,10 @@ TEST_F(StreamRecorderTest, GapsLastFromTheLossToTheNextByteOrToTheEnd)
     StreamRecorder::Timing timing = this->timing(2);
     timing.providerFullRetryDelay = 5ms;
     auto probe = record(QStringLiteral("/a.ts"), timing);
+    // Beside it, a provider full until the end date, which ends with that reason.
+    provider.serve(QStringLiteral("/full.ts"), Answer::status(509));
+    RecorderProbe full(provider.url(QStringLiteral("/full.ts")), filePath(QStringLiteral("full.ts")), later(), timing);
+    ASSERT_TRUE(full.recorder().start());
     ASSERT_TRUE(waitUntil([&] { return provider.requestCount(QStringLiteral("/a.ts")) >= 5; }));
     advance(7s);
     const int before = provider.requestCount(QStringLiteral("/a.ts"));
@@ -154,8 +131,10 @@ TEST_F(StreamRecorderTest, GapsLastFromTheLossToTheNextByteOrToTheEnd)
     // The second gap is still open when the clock reaches the end date.
     EXPECT_TRUE(probe->finishes.isEmpty());
     advance(53s);
-    ASSERT_TRUE(probe->waitForFinish());
+    ASSERT_TRUE(probe->waitForFinish() && full.waitForFinish());
     EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
+    EXPECT_EQ(full.finishes[0].outcome, Outcome::failed(QStringLiteral("Every provider connection was in use.")));
+    EXPECT_GE(provider.requestCount(QStringLiteral("/full.ts")), 3);
     EXPECT_EQ(probe->recorder().gaps(), (CaptureGaps{.reconnects = 2, .missingMilliseconds = 60000}));
     EXPECT_EQ(readFile(filePath()), FakeProvider::content(0, 50000));
 }
