@@ -11,10 +11,8 @@ TEST_F(HLSCaptureTest, ALiveWindowWritesEveryNewSegmentOnceInOrderAndCountsWhatI
         expected += i == 3 || i == 4 || i == 7 ? QByteArray() : bytes;
     }
     provider.serve(QStringLiteral("/live/s3.ts"), Answer::status(500));
-    // The second poll sees the window unchanged; the third fails on segment
-    // 3, and by the fourth segments 3 and 4 have left it; the fifth jumps
-    // over segment 7; the sixth restarts the numbering, which is written from
-    // its first segment and skips nothing.
+    // The second poll sees the window unchanged; the third fails on segment 3, and by the fourth segments 3 and 4
+    // have left it; the fifth jumps over segment 7; the sixth restarts the numbering, written from its first segment.
     provider.serve(QStringLiteral("/live/chan.m3u8"),
                    {Answer::body(playlist(0, {"s0.ts", "s1.ts", "s2.ts"})),
                     Answer::body(playlist(0, {"s0.ts", "s1.ts", "s2.ts"})),
@@ -204,7 +202,7 @@ TEST_F(HLSCaptureTest, AnEndDuringASlowSegmentWritesNothingOfIt)
         SCOPED_TRACE(int(end));
         QFile::remove(filePath());
         const qint64 sentBefore = provider.bytesSent(QStringLiteral("/slow.ts"));
-        auto probe = record(QStringLiteral("/vod.m3u8"));
+        auto probe = record(QStringLiteral("/vod.m3u8"), timing());
         ASSERT_TRUE(waitUntil([&] { return provider.bytesSent(QStringLiteral("/slow.ts")) >= sentBefore + 2000; }));
         switch (end) {
         case End::Stop: probe->recorder().stop(); break;

@@ -54,8 +54,7 @@ TEST(MediaPlaylistTest, ReadsTagsAndSegmentsInOrderOrFallsBackToTheDefaults)
     EXPECT_TRUE(playlist.endList);
     EXPECT_EQ(playlist.sequenceNumber(2), 1043);
 
-    // Unreadable tags fall back to the defaults: a blank after the colon
-    // makes the value unreadable.
+    // Unreadable tags fall back to the defaults: a blank after the colon makes the value unreadable.
     const MediaPlaylist blanks = parseMediaPlaylist(
         QStringLiteral("#EXT-X-MEDIA-SEQUENCE: 7\n#EXT-X-TARGETDURATION: 4\na.ts\n"), kPlaylistURL);
     EXPECT_EQ(blanks.mediaSequence, 0);
@@ -78,8 +77,26 @@ TEST(MediaPlaylistTest, ReadsTagsAndSegmentsInOrderOrFallsBackToTheDefaults)
     }
 }
 
-TEST(MediaPlaylistTest, SequenceArithmeticNeverOverflows)
+TEST(MediaPlaylistTest, ByteRangesFollowTheirResourceAndNoArithmeticOverflows)
 {
+    const QString text = QStringLiteral(
+        "#EXT-X-BYTERANGE:1000@0\nall.ts\n#EXT-X-BYTERANGE:500\nall.ts\n#EXT-X-BYTERANGE:300@100\nother.ts\n"
+        "#EXT-X-BYTERANGE:200\r\n#EXTINF:2,\r\nall.ts\nwhole.ts\n#EXT-X-BYTERANGE:50\nother.ts\n"
+        "#EXT-X-BYTERANGE: 10@0\nall.ts\n#EXT-X-BYTERANGE:9223372036854775807@1\nall.ts\n"
+        "#EXT-X-BYTERANGE:7\nall.ts\n#EXT-X-BYTERANGE:5@5\nhttp://[::1/broken.ts\nall.ts\n");
+    const MediaPlaylist playlist = parseMediaPlaylist(text, kPlaylistURL);
+    using Range = std::optional<SegmentByteRange>;
+    // Without an offset a range follows the previous one of the same resource; a tag that does not read, or whose
+    // end would overflow, names no bytes rather than the whole resource; a tag belongs to the next segment line only.
+    const QList<Range> expected = {
+        SegmentByteRange{0, 1000}, SegmentByteRange{1000, 500}, SegmentByteRange{100, 300}, SegmentByteRange{1500, 200},
+        std::nullopt, SegmentByteRange{400, 50}, SegmentByteRange{}, SegmentByteRange{}, SegmentByteRange{1700, 7},
+        std::nullopt};
+    ASSERT_EQ(playlist.segments.size(), expected.size());
+    EXPECT_EQ(playlist.byteRanges, expected);
+    EXPECT_EQ(playlist.segments[2].toString(), QStringLiteral("http://provider.test:8080/live/chan/other.ts"));
+
+    // Sequence numbers never overflow either.
     const QString segments = QStringLiteral("\na.ts\nb.ts\nc.ts\n");
     const MediaPlaylist top =
         parseMediaPlaylist(QStringLiteral("#EXT-X-MEDIA-SEQUENCE:9223372036854775807") + segments, kPlaylistURL);
@@ -95,30 +112,6 @@ TEST(MediaPlaylistTest, SequenceArithmeticNeverOverflows)
     EXPECT_EQ(MediaPlaylist().lastWrittenFor(100), 100);
 }
 
-TEST(MediaPlaylistTest, ByteRangesFollowTheirResource)
-{
-    const QString text = QStringLiteral(
-        "#EXT-X-BYTERANGE:1000@0\nall.ts\n#EXT-X-BYTERANGE:500\nall.ts\n#EXT-X-BYTERANGE:300@100\nother.ts\n"
-        "#EXT-X-BYTERANGE:200\r\n#EXTINF:2,\r\nall.ts\nwhole.ts\n#EXT-X-BYTERANGE:50\nother.ts\n"
-        "#EXT-X-BYTERANGE: 10@0\nall.ts\n#EXT-X-BYTERANGE:9223372036854775807@1\nall.ts\n"
-        "#EXT-X-BYTERANGE:7\nall.ts\n#EXT-X-BYTERANGE:5@5\nhttp://[::1/broken.ts\nall.ts\n");
-    const MediaPlaylist playlist = parseMediaPlaylist(text, kPlaylistURL);
-    using Range = std::optional<SegmentByteRange>;
-    // Without an offset a range follows the previous one of the same
-    // resource; a tag that does not read, or whose end would overflow,
-    // names no bytes rather than the whole resource; a tag belongs to the
-    // next segment line only.
-    const QList<Range> expected = {
-        SegmentByteRange{0, 1000}, SegmentByteRange{1000, 500}, SegmentByteRange{100, 300},
-        SegmentByteRange{1500, 200}, std::nullopt, SegmentByteRange{400, 50},
-        SegmentByteRange{}, SegmentByteRange{},
-        SegmentByteRange{1700, 7}, std::nullopt,
-    };
-    ASSERT_EQ(playlist.segments.size(), expected.size());
-    EXPECT_EQ(playlist.byteRanges, expected);
-    EXPECT_EQ(playlist.segments[2].toString(), QStringLiteral("http://provider.test:8080/live/chan/other.ts"));
-}
-
 TEST(VariantTest, BestVariantTable)
 {
     // The chosen variant, relative to the master's folder.
@@ -126,8 +119,7 @@ TEST(VariantTest, BestVariantTable)
         // The highest bandwidth wins, and the later of equal ones.
         {"#EXT-X-STREAM-INF:BANDWIDTH=900\nfirst900.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=900\nsecond900.m3u8\n"
          "#EXT-X-STREAM-INF:BANDWIDTH=500\nmid.m3u8\n", "second900.m3u8"},
-        // An unreadable value (any that readPlaylistInteger refuses) counts
-        // as 0, so a later variant with 0 beats it.
+        // An unreadable value (any that readPlaylistInteger refuses) counts as 0, so a later variant with 0 beats it.
         {"#EXT-X-STREAM-INF:BANDWIDTH= 800\nfirst.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=0\nsecond.m3u8\n", "second.m3u8"},
         // Tags and blank lines between the stream information and its URI
         // keep the bandwidth; a second stream information line replaces it.

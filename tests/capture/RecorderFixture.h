@@ -56,8 +56,7 @@ private:
     std::unique_ptr<StreamRecorder> m_recorder;
 };
 
-// A local provider, recordings of it into a temporary folder with short
-// delays, and the clock those recordings read.
+// A local provider, recordings of it into a temporary folder with short delays, and the clock those recordings read.
 class RecorderFixture : public ::testing::Test
 {
 protected:
@@ -116,8 +115,7 @@ protected:
         return bytes;
     }
 
-    // A started recording of the provider's path into filePath(), ending a
-    // minute later on the test's clock.
+    // A started recording of the provider's path into filePath(), ending a minute later on the test's clock.
     std::unique_ptr<RecorderProbe> record(const QString &path, const StreamRecorder::Timing &timing,
                                           const std::optional<QString> &userAgent = {})
     {
@@ -125,7 +123,6 @@ protected:
         EXPECT_TRUE(probe->recorder().start());
         return probe;
     }
-    std::unique_ptr<RecorderProbe> record(const QString &path) { return record(path, timing()); }
 
     std::optional<Outcome> outcomeOf(const QString &path, const StreamRecorder::Timing &timing)
     {
