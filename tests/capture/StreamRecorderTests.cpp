@@ -143,7 +143,7 @@ TEST_F(StreamRecorderTest, ATrickleReachesTheFileWriteByWriteWithProgressOncePer
 {
     // Far less than a batch per write, and a pause after each: every write
     // is in the file before the next is sent, not held until a batch gathers.
-    provider.serve(QStringLiteral("/trickle.ts"), Answer::slowStream(1000, 150ms));
+    provider.serve(QStringLiteral("/trickle.ts"), Answer::slowStream(1000, 200ms));
     const QString path = folder.filePath(QStringLiteral("new/deeper/show.ts")); // in folders to be made
     StreamRecorder::Timing timing = this->timing();
     timing.progressInterval = 10min;
