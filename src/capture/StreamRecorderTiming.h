@@ -28,7 +28,10 @@ struct StreamRecorderTiming
     int failureLimit = 30;
     // Largest HLS playlist or segment body held in memory before it is used.
     qint64 maximumBodySize = 256LL * 1024 * 1024;
-    // The wall clock against which the end date is measured, called on the
-    // recorder's thread; empty means the system's.
+    // The wall clock against which the end date and the gaps are measured,
+    // called on the recorder's thread; empty means the system's.
     std::function<QDateTime()> now;
+    // The monotonic clock that paces the progress reports, called on the
+    // recorder's thread; empty means std::chrono::steady_clock.
+    std::function<std::chrono::steady_clock::time_point()> steadyNow;
 };

@@ -71,6 +71,11 @@ QDateTime StreamRecorderWorker::wallClock() const
     return m_timing.now ? m_timing.now() : QDateTime::currentDateTimeUtc();
 }
 
+std::chrono::steady_clock::time_point StreamRecorderWorker::steadyClock() const
+{
+    return m_timing.steadyNow ? m_timing.steadyNow() : std::chrono::steady_clock::now();
+}
+
 void StreamRecorderWorker::scheduleEndTimer()
 {
     m_endTimer->stop();
@@ -231,15 +236,14 @@ void StreamRecorderWorker::append(const char *data, qsizetype size)
 
 void StreamRecorderWorker::reportProgressIfDue()
 {
-    const auto now = std::chrono::steady_clock::now();
-    if (m_lastProgressReport && now - *m_lastProgressReport < m_timing.progressInterval)
+    if (m_lastProgressReport && steadyClock() - *m_lastProgressReport < m_timing.progressInterval)
         return;
     reportProgress();
 }
 
 void StreamRecorderWorker::reportProgress()
 {
-    m_lastProgressReport = std::chrono::steady_clock::now();
+    m_lastProgressReport = steadyClock();
     emit progressed(m_bytes, m_gaps);
 }
 

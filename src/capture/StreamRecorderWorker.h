@@ -66,6 +66,7 @@ signals:
 
 private:
     QDateTime wallClock() const;
+    std::chrono::steady_clock::time_point steadyClock() const;
     void scheduleEndTimer();
     void endTimerFired();
     void startDataTask();

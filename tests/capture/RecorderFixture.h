@@ -1,32 +1,92 @@
 #pragma once
 
 #include "FakeProvider.h"
-#include "RecorderProbe.h"
+#include "QtPrinters.h"
+#include "StreamRecorder.h"
+#include "TestSupport.h"
 
-#include <QByteArray>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
 
-// A local provider serving streams, HLS playlists and segments, and
-// recordings of it into a temporary folder, with delays short enough for
-// tests.
+using namespace std::chrono_literals;
+using testsupport::readFile;
+using testsupport::spin;
+using testsupport::waitUntil;
+
+inline void PrintTo(const StreamRecorder::Outcome &outcome, std::ostream *stream)
+{
+    *stream << "outcome " << int(outcome.kind) << ' ' << outcome.message.toStdString();
+}
+
+// Runs one StreamRecorder and keeps everything it reports.
+class RecorderProbe
+{
+public:
+    struct Finish { StreamRecorder::Outcome outcome; qint64 bytes = 0; };
+
+    RecorderProbe(const QUrl &source, const QString &filePath, const QDateTime &endDate,
+                  const StreamRecorder::Timing &timing, const std::optional<QString> &userAgent = {})
+        : m_recorder(std::make_unique<StreamRecorder>(source, filePath, endDate, userAgent, timing))
+    {
+        const auto onMainThread = [this] { mainThread = mainThread && QThread::currentThread() == qApp->thread(); };
+        m_recorder->onProgress = [=, this](qint64 bytes) { onMainThread(); progress.append(bytes); };
+        m_recorder->onGapClosed = [=, this](qint64 milliseconds) { onMainThread(); gapsClosed.append(milliseconds); };
+        m_recorder->onFinish = [=, this](const StreamRecorder::Outcome &outcome, qint64 bytes) {
+            onMainThread();
+            finishes.append({outcome, bytes});
+        };
+    }
+
+    StreamRecorder &recorder() { return *m_recorder; }
+    bool waitForFinish() { return waitUntil([this] { return !finishes.isEmpty(); }); }
+    void destroyRecorder() { m_recorder.reset(); }
+
+    QList<Finish> finishes;
+    QList<qint64> progress;
+    QList<qint64> gapsClosed;
+    bool mainThread = true; // whether every callback came on the main thread
+
+private:
+    std::unique_ptr<StreamRecorder> m_recorder;
+};
+
+// A local provider, recordings of it into a temporary folder with short delays, and the clock those recordings read.
 class RecorderFixture : public ::testing::Test
 {
 protected:
     using Answer = FakeProvider::Answer;
     using Outcome = StreamRecorder::Outcome;
 
-    static StreamRecorder::Timing timingWithLimit(int failureLimit)
+    StreamRecorder::Timing timing(int failureLimit = 30) const
     {
-        StreamRecorder::Timing timing = fastTiming();
+        StreamRecorder::Timing timing;
+        timing.retryDelay = 20ms;
+        timing.providerFullRetryDelay = 40ms;
+        timing.progressInterval = 100ms;
+        timing.requestTimeout = 5s;
+        timing.minimumPollDelay = 20ms;
         timing.failureLimit = failureLimit;
+        // A recorder's thread may outlive the test; it shares the clock.
+        timing.now = [moved = moved] { return clockStart().addMSecs(*moved); };
+        timing.steadyNow = [moved = moved] {
+            return std::chrono::steady_clock::time_point(std::chrono::milliseconds(*moved));
+        };
         return timing;
     }
 
+    // The wall and monotonic clocks of timing() stand still until a test moves them.
+    static QDateTime clockStart() { return QDateTime(QDate(2030, 1, 1), QTime(20, 0), Qt::UTC); }
+    void advance(std::chrono::milliseconds by) { *moved += by.count(); }
+    QDateTime later(std::chrono::milliseconds by = 1min) const { return clockStart().addMSecs(*moved + by.count()); }
+
     // The pauses between consecutive requests, as the provider saw them.
-    static QList<std::chrono::steady_clock::duration> gaps(const QList<FakeProvider::Request> &requests)
+    static QList<std::chrono::steady_clock::duration> pauses(const QList<FakeProvider::Request> &requests)
     {
         QList<std::chrono::steady_clock::duration> result;
         for (qsizetype i = 1; i < requests.size(); ++i)
@@ -34,18 +94,18 @@ protected:
         return result;
     }
 
-    // A media playlist numbering its segments from firstSequence.
-    static QByteArray playlist(qint64 firstSequence, const QStringList &uris, const QByteArray &targetDuration = "0.1",
-                               bool endList = false)
+    // A live media playlist numbering its segments from firstSequence, or a
+    // finished one whose poll delay (half an hour) no test could wait for.
+    static QByteArray playlist(qint64 firstSequence, const QStringList &uris, bool endList = false,
+                               const QByteArray &targetDuration = "0.1")
     {
-        QByteArray text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + targetDuration
-                        + "\n#EXT-X-MEDIA-SEQUENCE:" + QByteArray::number(firstSequence) + '\n';
+        QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:" + targetDuration + "\n#EXT-X-MEDIA-SEQUENCE:"
+                        + QByteArray::number(firstSequence) + '\n';
         for (const QString &uri : uris)
             text += "#EXTINF:2.0,\n" + uri.toUtf8() + '\n';
         return endList ? text + "#EXT-X-ENDLIST\n" : text;
     }
-
-    static QByteArray vod(const QStringList &uris) { return playlist(0, uris, "10", true); }
+    static QByteArray vod(const QStringList &uris) { return playlist(0, uris, true, "3600"); }
 
     // Serves distinct transport-stream bytes at the path, and answers them.
     QByteArray serveSegment(const QString &path, int number, qint64 size = 1880)
@@ -55,27 +115,24 @@ protected:
         return bytes;
     }
 
-    // A started recording of the provider's path into filePath().
-    std::unique_ptr<RecorderProbe> record(const QString &path, const StreamRecorder::Timing &timing = fastTiming(),
-                                          const QDateTime &endDate = fromNow(std::chrono::seconds(60)),
+    // A started recording of the provider's path into filePath(), ending a minute later on the test's clock.
+    std::unique_ptr<RecorderProbe> record(const QString &path, const StreamRecorder::Timing &timing,
                                           const std::optional<QString> &userAgent = {})
     {
-        auto probe = std::make_unique<RecorderProbe>(provider.url(path), filePath(), endDate, timing, userAgent);
-        EXPECT_TRUE(probe->start());
+        auto probe = std::make_unique<RecorderProbe>(provider.url(path), filePath(), later(), timing, userAgent);
+        EXPECT_TRUE(probe->recorder().start());
         return probe;
     }
 
-    // Records the provider's path into filePath() until the outcome, if one
-    // comes within the timeout.
-    std::optional<Outcome> outcomeOf(const QString &path, const StreamRecorder::Timing &timing = fastTiming(),
-                                     std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    std::optional<Outcome> outcomeOf(const QString &path, const StreamRecorder::Timing &timing)
     {
         auto probe = record(path, timing);
-        return probe->waitForFinish(timeout) ? std::optional(probe->finishes[0].outcome) : std::nullopt;
+        return probe->waitForFinish() ? std::optional(probe->finishes[0].outcome) : std::nullopt;
     }
 
     QString filePath(const QString &name = QStringLiteral("show.ts")) const { return folder.filePath(name); }
 
+    const std::shared_ptr<std::atomic<qint64>> moved = std::make_shared<std::atomic<qint64>>(0); // milliseconds
     QTemporaryDir folder;
     FakeProvider provider;
 };
