@@ -9,20 +9,20 @@ using CrashRecovery = RecorderTest;
 TEST_F(CrashRecovery, KilledCaptureIsInterruptedWithEveryByteKeptAndCanBeScheduledAgain)
 {
     RecordingRequest request;
-    request.title = QStringLiteral("Night Match");
-    request.channelName = QStringLiteral("Sport");
-    request.channelID = QStringLiteral("sport-1");
-    request.streamURL = serveLive(4000, std::chrono::milliseconds(5));
+    request.title = request.channelName = request.channelID = QStringLiteral("Sport");
+    request.streamURL = serveLive(4000, 5);
     request.programStart = QDateTime::currentDateTimeUtc().addSecs(-120);
     request.programEnd = QDateTime::currentDateTimeUtc().addSecs(3600);
     const QByteArray body = QJsonDocument(sharedJSONEncoder().encode(request)).toJson();
+    const auto schedule = [&] {
+        const auto answer = apiRequest(recorder.port(), "POST", "/api/recordings", body);
+        EXPECT_TRUE(answer && answer->status == 201) << (answer ? answer->body.toStdString() : "no answer");
+        EXPECT_EQ(answer.value_or(APIResponse{}).object().value(QStringLiteral("status")).toString(), QStringLiteral("recording"));
+        return answer.value_or(APIResponse{}).object().value(QStringLiteral("id")).toString();
+    };
 
     ASSERT_TRUE(recorder.start(true));
-    const auto scheduled = api("POST", "/api/recordings", body);
-    ASSERT_TRUE(scheduled);
-    ASSERT_EQ(scheduled->status, 201) << scheduled->body.toStdString();
-    const QString id = scheduled->object().value(QStringLiteral("id")).toString();
-    EXPECT_EQ(scheduled->object().value(QStringLiteral("status")).toString(), QStringLiteral("recording"));
+    const QString id = schedule();
     const auto stored = recorder.readIndex();
     ASSERT_TRUE(stored && stored->size() == 1);
     const QString path = recorder.filePath(stored->first().fileName);
@@ -37,12 +37,12 @@ TEST_F(CrashRecovery, KilledCaptureIsInterruptedWithEveryByteKeptAndCanBeSchedul
     const QByteArray file = testsupport::readFile(path);
     EXPECT_LE(file.size(), sentBeforeKill);
     expectStreamPrefix(path);
-    // The index the killed program left is whole and still says recording.
     const auto left = recorder.readIndex();
     ASSERT_TRUE(left && left->size() == 1) << "the index must decode after a kill";
     EXPECT_EQ(left->first().id.toString(QUuid::WithoutBraces).toUpper(), id);
     EXPECT_EQ(left->first().status, Recording::Status::Recording);
 
+    // The same user's next start: the killed copy's locks do not block it.
     ASSERT_TRUE(recorder.start(true));
     const auto listed = listedRecording(recorder.port(), id);
     ASSERT_TRUE(listed);
@@ -52,11 +52,7 @@ TEST_F(CrashRecovery, KilledCaptureIsInterruptedWithEveryByteKeptAndCanBeSchedul
 
     // The interrupted recording does not block the same programme: a new
     // recording is made, into a file of its own, from where the stream is now.
-    const auto again = api("POST", "/api/recordings", body);
-    ASSERT_TRUE(again);
-    ASSERT_EQ(again->status, 201) << again->body.toStdString();
-    EXPECT_NE(again->object().value(QStringLiteral("id")).toString(), id);
-    EXPECT_EQ(again->object().value(QStringLiteral("status")).toString(), QStringLiteral("recording"));
+    EXPECT_NE(schedule(), id);
     std::optional<QList<Recording>> index;
     ASSERT_TRUE(testsupport::waitUntil([&] {
         index = recorder.readIndex();

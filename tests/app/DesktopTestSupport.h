@@ -1,15 +1,18 @@
 #pragma once
 
 #include "AppServices.h"
+#include "DesktopAppDelegate.h"
 #include "FakeProvider.h"
-#include "FileManager.h"
 #include "FakeRegistration.h"
+#include "FileManager.h"
+#include "MainWindowController.h"
 #include "ManagerTestSupport.h"
 #include "RecordingServer.h"
 #include "WakeScheduler.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 // The desktop's file manager at the platform edge: remembers what it was
@@ -45,6 +48,7 @@ protected:
             if (qobject_cast<QMessageBox *>(widget))
                 delete widget;
         }
+        controller.reset();
         server.reset();
         ManagerTest::TearDown();
         scheduler.reset();
@@ -66,6 +70,30 @@ protected:
         return AppServices{manager.get(), server.get(), scheduler.get(), nullptr, files};
     }
 
+    void openWindow()
+    {
+        controller = std::make_unique<MainWindowController>(startServices());
+        controller->showWindow();
+    }
+
+    // The application launched; ending the process is counted in terminations.
+    std::unique_ptr<DesktopAppDelegate> launch(DesktopAppDelegate::Options options = {})
+    {
+        options.terminate = [this] { ++terminations; };
+        auto delegate = std::make_unique<DesktopAppDelegate>(startServices(), options);
+        delegate->applicationDidFinishLaunching();
+        return delegate;
+    }
+
+    // Presses the buttons of the given role on a message box.
+    static void press(QMessageBox *box, QMessageBox::ButtonRole role)
+    {
+        for (QAbstractButton *button : box->buttons()) {
+            if (box->buttonRole(button) == role)
+                button->click();
+        }
+    }
+
     // A finished recording in the index, not yet written.
     Recording finished(const QString &name) const
     {
@@ -77,8 +105,7 @@ protected:
     // Schedules a recording that is due now and waits until it captures.
     Recording startRecording(const QString &channelID)
     {
-        const Recording r = value(manager->schedule(request(provider.url(QStringLiteral("/live.ts")).toString(),
-                                                            now().addSecs(-60), now().addSecs(3600), channelID)));
+        const Recording r = value(manager->schedule(onAir(provider.url(QStringLiteral("/live.ts")).toString(), channelID)));
         EXPECT_TRUE(testsupport::waitUntil([&] {
             const std::optional<Recording> now = manager->recording(r.id);
             return now && now->status == Recording::Status::Recording && now->bytes > 0;
@@ -86,7 +113,6 @@ protected:
         return r;
     }
 
-    // Schedules a recording for tomorrow.
     Recording scheduleLater(const QString &channelID)
     {
         return value(manager->schedule(request(QStringLiteral("http://127.0.0.1:1/later.ts"), now().addDays(1),
@@ -98,4 +124,6 @@ protected:
     std::unique_ptr<RecordingServer> server;
     std::shared_ptr<FakeFileManager> files = std::make_shared<FakeFileManager>();
     FakeProvider provider;
+    std::unique_ptr<MainWindowController> controller;
+    int terminations = 0;
 };

@@ -7,7 +7,7 @@ using PageInBrowser = RecorderTest;
 
 TEST_F(PageInBrowser, ListsStopsDeletesAndDownloadsAndRefusesOtherSites)
 {
-    Recording running = onAirRecording(serveLive(18800, std::chrono::milliseconds(200)), QStringLiteral("On Air.ts"));
+    Recording running = onAirRecording(serveLive(18800, 200), QStringLiteral("On Air.ts"));
     running.title = QStringLiteral("On Air");
     Recording finished = onAirRecording(QStringLiteral("http://127.0.0.1:9/2.ts"), QStringLiteral("Yesterday's Film.ts"), -86400);
     finished.title = QStringLiteral("Yesterday’s Film");

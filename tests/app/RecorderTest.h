@@ -22,18 +22,14 @@ protected:
     }
 
     // Serves the live stream in chunks of the given size, one per pace.
-    QString serveLive(int chunk, std::chrono::milliseconds pace)
+    QString serveLive(int chunk, int paceMilliseconds)
     {
-        provider.serve(kLive, FakeProvider::Answer::slowStream(chunk, pace));
+        provider.serve(kLive, FakeProvider::Answer::slowStream(chunk, std::chrono::milliseconds(paceMilliseconds)));
         return provider.url(kLive).toString();
     }
     bool waitForLiveBytes(qint64 bytes)
     {
         return testsupport::waitUntil([&] { return provider.bytesSent(kLive) > bytes; });
-    }
-    std::optional<APIResponse> api(const QByteArray &method, const QByteArray &path, const QByteArray &body = {})
-    {
-        return apiRequest(recorder.port(), method, path, body);
     }
     // The stream's first bytes, exactly: nothing lost, added or reordered.
     static void expectStreamPrefix(const QString &path, qint64 offset = 0)
@@ -42,7 +38,6 @@ protected:
         EXPECT_GT(file.size(), 0);
         EXPECT_TRUE(file == FakeProvider::content(offset, file.size())) << path.toStdString();
     }
-    // The recording with the id in the program's index, if it is there.
     std::optional<Recording> stored(const QUuid &id) const
     {
         for (const Recording &r : recorder.readIndex().value_or(QList<Recording>{})) {

@@ -2,24 +2,22 @@
 
 // The program started while another copy already records: the later launch
 // ends, naming the running process, and leaves the index and the capture
-// alone.
+// alone. That a killed copy's locks do not block the next start is proved
+// by CrashRecoveryTest's restart.
 namespace {
 
 class SecondLaunch : public RecorderTest
 {
 protected:
-    // Starts the first copy and waits until it records.
     void startFirst()
     {
-        onAir = onAirRecording(serveLive(1880, std::chrono::milliseconds(10)), QStringLiteral("on air.ts"));
+        onAir = onAirRecording(serveLive(1880, 10), QStringLiteral("on air.ts"));
         recorder.writeIndex({onAir});
         ASSERT_TRUE(recorder.start(true));
         ASSERT_TRUE(waitForLiveBytes(8192));
         indexBefore = testsupport::readFile(recorder.filePath(QStringLiteral("recordings.json")));
     }
 
-    // Runs the later launch; it must end by itself with the status and name
-    // the first copy's process.
     void expectRefused(RecorderProcess &later, int status = 1)
     {
         EXPECT_EQ(later.runToExit(), status);
@@ -40,7 +38,7 @@ protected:
 
 } // namespace
 
-TEST_F(SecondLaunch, LaterLaunchesBesideAHeadlessCopyAreRefusedAndAKilledCopysLocksDoNotBlockTheNextStart)
+TEST_F(SecondLaunch, LaterLaunchesBesideAHeadlessCopyAreRefusedAndACleanEndBlocksNoLaterStart)
 {
     startFirst();
     const auto second = recorder.sameUser();
@@ -53,16 +51,7 @@ TEST_F(SecondLaunch, LaterLaunchesBesideAHeadlessCopyAreRefusedAndAKilledCopysLo
     expectRefused(other);
     EXPECT_TRUE(other.output().contains(recorder.folder().toUtf8())) << other.output().toStdString();
 
-    recorder.kill(SIGKILL);
-    ASSERT_TRUE(recorder.waitForExit());
-    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }));
-    const auto next = recorder.sameUser();
-    ASSERT_TRUE(next->start(true)) << next->output().toStdString();
-    const auto listed = listedRecording(recorder.port(), onAir.id.toString(QUuid::WithoutBraces).toUpper());
-    ASSERT_TRUE(listed) << "the next copy loads the index";
-    EXPECT_EQ(listed->value(QStringLiteral("status")).toString(), QStringLiteral("interrupted"));
-    ASSERT_TRUE(next->endsCleanlyOn(SIGTERM));
-    // Ended cleanly, the copy leaves nothing that blocks a later one either.
+    ASSERT_TRUE(recorder.endsCleanlyOn(SIGTERM));
     EXPECT_TRUE(recorder.sameUser()->start(true));
 }
 

@@ -1,7 +1,5 @@
-#include "DesktopAppDelegate.h"
 #include "DesktopTestSupport.h"
 #include "ElidingLabel.h"
-#include "MainWindowController.h"
 #include "RecordingDotIcon.h"
 
 #include <QGuiApplication>
@@ -12,39 +10,34 @@
 
 namespace {
 
-class StatusMenu : public DesktopTest
-{
-protected:
-    // Opens the tray menu as the panel does, which rebuilds it first, and
-    // triggers the entry titled `trigger` if there is one.
-    static QStringList openMenu(DesktopAppDelegate &delegate, const QString &trigger = {})
-    {
-        QMenu *menu = delegate.statusMenu();
-        menu->popup(QPoint(0, 0));
-        QStringList result;
-        for (QAction *action : menu->actions()) {
-            result << action->text();
-            if (!trigger.isEmpty() && action->text() == trigger)
-                action->trigger();
-        }
-        menu->hide();
-        return result;
-    }
+using StatusMenu = DesktopTest;
 
-    static QColor iconCentre(DesktopAppDelegate &delegate)
-    {
-        return delegate.statusItem()->icon().pixmap(32, 32).toImage().pixelColor(16, 16);
+// Opens the tray menu as the panel does, which rebuilds it first, and
+// triggers the entry titled `trigger` if there is one.
+QStringList openMenu(DesktopAppDelegate &delegate, const QString &trigger = {})
+{
+    QMenu *menu = delegate.statusMenu();
+    menu->popup(QPoint(0, 0));
+    QStringList result;
+    for (QAction *action : menu->actions()) {
+        result << action->text();
+        if (action->text() == trigger)
+            action->trigger();
     }
-};
+    menu->hide();
+    return result;
+}
+
+QColor iconCentre(DesktopAppDelegate &delegate)
+{
+    return delegate.statusItem()->icon().pixmap(32, 32).toImage().pixelColor(16, 16);
+}
 
 } // namespace
 
 TEST_F(StatusMenu, CountsFollowTheRecordingsAndStopAllStopsThem)
 {
-    DesktopAppDelegate::Options options;
-    options.terminate = [] {};
-    auto delegate = std::make_unique<DesktopAppDelegate>(startServices(), options);
-    delegate->applicationDidFinishLaunching();
+    auto delegate = launch();
     EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "closing the window must not end the recordings";
     EXPECT_EQ(iconCentre(*delegate).alpha(), 0) << "idle shows the hollow dot";
     scheduleLater(QStringLiteral("c"));
@@ -62,18 +55,17 @@ TEST_F(StatusMenu, CountsFollowTheRecordingsAndStopAllStopsThem)
     openMenu(*delegate, QStringLiteral("Stop All Recordings"));
     ASSERT_TRUE(testsupport::waitUntil([&] { return manager->runningCount() == 0; }));
     EXPECT_EQ(manager->recording(first.id)->status, Recording::Status::Stopped);
-    EXPECT_EQ(iconCentre(*delegate).alpha(), 0) << "the dot is hollow again";
+    EXPECT_EQ(iconCentre(*delegate).alpha(), 0);
+    EXPECT_EQ(terminations, 0);
 }
 
 TEST_F(StatusMenu, WithoutATrayClosingMinimisesTheWindowAndATrayThatComesOrGoesIsFollowed)
 {
     bool tray = false;
     DesktopAppDelegate::Options options;
-    options.terminate = [] {};
     options.trayAvailable = [&tray] { return tray; };
     options.trayCheckInterval = std::chrono::milliseconds(10);
-    auto delegate = std::make_unique<DesktopAppDelegate>(startServices(), options);
-    delegate->applicationDidFinishLaunching();
+    auto delegate = launch(options);
     QMainWindow *window = delegate->mainWindow().window();
     ElidingLabel *hint = delegate->mainWindow().hintLine();
     const QString usualHint = hint->fullText();
@@ -97,7 +89,6 @@ TEST_F(StatusMenu, WithoutATrayClosingMinimisesTheWindowAndATrayThatComesOrGoesI
         window->close();
         return !window->isVisible();
     }));
-
     // The tray goes while the window is hidden: the window comes back,
     // minimised, so that the recorder stays within reach.
     tray = false;

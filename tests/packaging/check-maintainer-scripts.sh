@@ -10,47 +10,32 @@ trap 'rm -rf "$work"' EXIT
 
 mkdir -p "$work/bin"
 for tool in systemctl deb-systemd-invoke; do
-  cat >"$work/bin/$tool" <<STUB
-#!/bin/sh
-echo "$tool \$*" >>"$work/calls"
-case "\$*" in
-  *is-enabled*) [ -e "$work/enabled" ] ;;
-esac
-STUB
+  printf '#!/bin/sh\necho "%s $*" >>"%s/calls"\ncase "$*" in *is-enabled*) [ -e "%s/enabled" ] ;; esac\n' \
+    "$tool" "$work" "$work" >"$work/bin/$tool"
   chmod +x "$work/bin/$tool"
 done
 
 status=0
 # run SCRIPT ACTION SYSTEMD(yes|no) ENABLED(yes|no) EXPECTED-CALLS...
 run() {
-  local script="$1" action="$2" systemd="$3" enabled="$4"
+  local script="$1" action="$2" systemd="$3" enabled="$4" expected="" calls=""
   shift 4
-  local expected=""
   [ $# -gt 0 ] && expected="$(printf '%s\n' "$@")"
-  rm -f "$work/calls" "$work/enabled"
-  rm -rf "$work/run-systemd"
+  rm -rf "$work/calls" "$work/enabled" "$work/run-systemd"
   [ "$systemd" = yes ] && mkdir -p "$work/run-systemd"
   [ "$enabled" = yes ] && touch "$work/enabled"
   sed "s|/run/systemd/system|$work/run-systemd|g" "$scripts_dir/$script" >"$work/$script"
-  if ! PATH="$work/bin:$PATH" sh -e "$work/$script" "$action"; then
-    echo "$script $action (systemd $systemd, enabled $enabled) failed"
-    status=1
-    return
-  fi
-  local calls=""
-  [ -e "$work/calls" ] && calls="$(cat "$work/calls")"
+  PATH="$work/bin:$PATH" sh -e "$work/$script" "$action" || calls="(failed)"
+  [ -e "$work/calls" ] && calls+="$(cat "$work/calls")"
   if [ "$calls" != "$expected" ]; then
-    echo "$script $action (systemd $systemd, enabled $enabled) called:"
-    echo "${calls:-(nothing)}" | sed 's/^/  /'
-    echo "expected:"
-    [ $# -eq 0 ] && echo "  (nothing)" || printf '  %s\n' "$@"
+    printf '%s %s (systemd %s, enabled %s) called:\n%s\nexpected:\n%s\n' \
+      "$script" "$action" "$systemd" "$enabled" "${calls:-(nothing)}" "${expected:-(nothing)}"
     status=1
   fi
 }
 
 for script in postinst prerm postrm; do
-  [ -x "$scripts_dir/$script" ] || { echo "$script is missing or not executable"; status=1; }
-  sh -n "$scripts_dir/$script" || { echo "$script is not valid sh"; status=1; }
+  [ -x "$scripts_dir/$script" ] && sh -n "$scripts_dir/$script" || { echo "$script is missing, not executable or not valid sh"; status=1; }
 done
 
 run postinst configure yes yes \
@@ -68,8 +53,7 @@ run prerm remove yes yes \
   "deb-systemd-invoke stop tivolux-recorder-helper.socket tivolux-recorder-helper.service" \
   "systemctl stop tivolux-recorder-wake-*.timer" \
   "systemctl --system disable tivolux-recorder-helper.socket"
-run prerm remove no yes \
-  "systemctl --system disable tivolux-recorder-helper.socket"
+run prerm remove no yes "systemctl --system disable tivolux-recorder-helper.socket"
 run prerm upgrade yes yes
 
 run postrm remove yes no "systemctl --system daemon-reload"
@@ -82,6 +66,5 @@ if grep -nE 'HOME|/home|Videos|Tivolux Recordings|\.config|rm ' "$scripts_dir"/p
   echo "a maintainer script reaches into users' files"
   status=1
 fi
-
 [ $status -eq 0 ] && echo "maintainer scripts check passed"
 exit $status

@@ -14,11 +14,9 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
-// Turns the event loop until the predicate holds or the time is up.
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds = 10000)
 {
     const QDeadlineTimer deadline(milliseconds);
@@ -37,12 +35,6 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 } // namespace
 
 RecorderProcess::RecorderProcess(const QString &program)
@@ -50,8 +42,7 @@ RecorderProcess::RecorderProcess(const QString &program)
 {
     QDir().mkpath(m_folder);
     useFolder(m_folder);
-    // The user's runtime folder, as a session makes it: only the user may
-    // enter it.
+    // The user's runtime folder, as a session makes it: only the user may enter it.
     const QString runtime = m_home->filePath(QStringLiteral("runtime"));
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -59,8 +50,8 @@ RecorderProcess::RecorderProcess(const QString &program)
 
 RecorderProcess::RecorderProcess(std::shared_ptr<QTemporaryDir> home, const QString &program)
     : m_home(std::move(home))
+    , m_folder(m_home->filePath(QStringLiteral("recordings")))
 {
-    m_folder = m_home->filePath(QStringLiteral("recordings"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_home->path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
@@ -96,7 +87,6 @@ void RecorderProcess::useFolder(const QString &folder)
     m_folder = folder;
     QSettings settings(m_home->filePath(QStringLiteral("config/Tivolux/TivoluxRecorder.conf")), QSettings::IniFormat);
     settings.setValue(QStringLiteral("recorder.folderPath"), m_folder);
-    settings.sync();
 }
 
 void RecorderProcess::setEnvironment(const QString &name, const QString &value)
@@ -108,16 +98,16 @@ void RecorderProcess::setEnvironment(const QString &name, const QString &value)
 
 void RecorderProcess::runOnDesktop(const QString &display)
 {
-    // The program chooses the desktop when a display is named; without a
-    // real one, Qt's offscreen platform stands in for it.
+    // The program chooses the desktop when a display is named.
     setEnvironment(QStringLiteral("DISPLAY"), display.isEmpty() ? QStringLiteral(":tivolux-test") : display);
     setEnvironment(QStringLiteral("QT_QPA_PLATFORM"), display.isEmpty() ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
     m_process.setArguments({});
 }
 
-void RecorderProcess::useTestPort(quint16 port)
+void RecorderProcess::useTestPort()
 {
-    m_port = port ? port : freePort();
+    QTcpServer probe;
+    m_port = probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
     setEnvironment(QStringLiteral("TIVOLUX_RECORDER_TEST_PORT"), QString::number(m_port));
 }
 
@@ -138,11 +128,9 @@ std::optional<QList<Recording>> RecorderProcess::readIndex() const
     return sharedJSONDecoder().decodeRecordings(readAll(filePath(QStringLiteral("recordings.json"))));
 }
 
-void RecorderProcess::launch()
+bool RecorderProcess::launch()
 {
-    const qint64 fileSize = m_fileSizeLimit;
-    const auto openFiles = m_openFileLimit;
-    m_process.setChildProcessModifier([fileSize, openFiles] {
+    m_process.setChildProcessModifier([fileSize = fileSizeLimit, files = openFileLimit] {
         // Past the size limit a write fails with EFBIG instead of ending the
         // process with SIGXFSZ; these settings survive the exec.
         if (fileSize >= 0) {
@@ -150,37 +138,31 @@ void RecorderProcess::launch()
             const rlimit size{rlim_t(fileSize), rlim_t(fileSize)};
             ::setrlimit(RLIMIT_FSIZE, &size);
         }
-        if (openFiles.first >= 0) {
-            const rlimit files{rlim_t(openFiles.first), rlim_t(openFiles.second)};
-            ::setrlimit(RLIMIT_NOFILE, &files);
+        if (files.first >= 0) {
+            const rlimit open{rlim_t(files.first), rlim_t(files.second)};
+            ::setrlimit(RLIMIT_NOFILE, &open);
         }
     });
     m_process.start();
+    return m_process.waitForStarted();
 }
 
 bool RecorderProcess::start(bool waitForAPI)
 {
-    launch();
-    if (!m_process.waitForStarted())
-        return false;
-    // Bit 15 of the caught-signals mask: the program has its own SIGTERM
-    // handler.
+    // Bit 15 of the caught-signals mask: the program has its own SIGTERM handler.
     const auto catchesTerm = [this] {
         return statusField("SigCgt:").toULongLong(nullptr, 16) & (quint64(1) << (SIGTERM - 1));
     };
-    if (!waitUntil(catchesTerm))
-        return false;
-    return !waitForAPI || waitUntil([this] {
+    return launch() && waitUntil(catchesTerm) && (!waitForAPI || waitUntil([this] {
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, m_port);
         return probe.waitForConnected(1000);
-    });
+    }));
 }
 
-std::optional<int> RecorderProcess::runToExit(int milliseconds)
+std::optional<int> RecorderProcess::runToExit()
 {
-    launch();
-    if (!m_process.waitForStarted() || !waitForExit(milliseconds) || m_process.exitStatus() != QProcess::NormalExit)
+    if (!launch() || !waitForExit() || m_process.exitStatus() != QProcess::NormalExit)
         return std::nullopt;
     return m_process.exitCode();
 }
@@ -190,37 +172,15 @@ void RecorderProcess::kill(int signal)
     ::kill(pid_t(m_process.processId()), signal);
 }
 
-bool RecorderProcess::waitForExit(int milliseconds)
+bool RecorderProcess::waitForExit()
 {
-    return waitUntil([this] { return m_process.state() == QProcess::NotRunning; }, milliseconds);
+    return waitUntil([this] { return m_process.state() == QProcess::NotRunning; });
 }
 
 bool RecorderProcess::endsCleanlyOn(int signal)
 {
     kill(signal);
     return waitForExit() && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-}
-
-int RecorderProcess::openFiles() const
-{
-    return int(QDir(QStringLiteral("/proc/%1/fd").arg(m_process.processId()))
-                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-                   .size());
-}
-
-int RecorderProcess::openSockets() const
-{
-    const QDir fds(QStringLiteral("/proc/%1/fd").arg(m_process.processId()));
-    int sockets = 0;
-    for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        // The raw link text names sockets as "socket:[inode]".
-        const QByteArray link = QFile::encodeName(fd.filePath());
-        char target[256] = {};
-        const ssize_t length = ::readlink(link.constData(), target, sizeof target - 1);
-        if (length > 0 && QByteArray(target, int(length)).startsWith("socket:"))
-            ++sockets;
-    }
-    return sockets;
 }
 
 QString RecorderProcess::statusField(const char *name) const
@@ -230,22 +190,6 @@ QString RecorderProcess::statusField(const char *name) const
             return QString::fromLatin1(line.mid(qstrlen(name))).trimmed();
     }
     return {};
-}
-
-qint64 RecorderProcess::residentKiB() const
-{
-    return statusField("VmRSS:").split(QLatin1Char(' ')).value(0).toLongLong();
-}
-
-int RecorderProcess::threads() const
-{
-    return statusField("Threads:").toInt();
-}
-
-bool RecorderProcess::portIsFree(quint16 port)
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, port);
 }
 
 Recording onAirRecording(const QString &streamURL, const QString &fileName, qint64 secondsToEnd)

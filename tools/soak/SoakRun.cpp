@@ -10,9 +10,11 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +24,33 @@ constexpr qint64 kResidentAllowanceKiB = 32 * 1024;
 // How long the recorder may take to catch up, end and release things.
 constexpr int kCatchUpMilliseconds = 120000;
 constexpr int kSettleMilliseconds = 30000;
+
+// A field of the process's /proc status, such as "VmRSS:".
+QString statusField(qint64 pid, const char *name)
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    const QByteArray status = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    for (const QByteArray &line : status.split('\n')) {
+        if (line.startsWith(name))
+            return QString::fromLatin1(line.mid(qstrlen(name))).trimmed();
+    }
+    return {};
+}
+
+// Open descriptors and how many of them are sockets, which the raw link text
+// names as "socket:[inode]".
+std::pair<int, int> openFilesAndSockets(qint64 pid)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    const QFileInfoList entries = fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    int sockets = 0;
+    for (const QFileInfo &fd : entries) {
+        char target[256] = {};
+        const ssize_t length = ::readlink(QFile::encodeName(fd.filePath()).constData(), target, sizeof target - 1);
+        sockets += length > 0 && QByteArray(target, int(length)).startsWith("socket:");
+    }
+    return {int(entries.size()), sockets};
+}
 
 void say(const QString &line)
 {
@@ -85,7 +114,10 @@ std::optional<HTTPExchange::Reply> SoakRun::call(const QByteArray &method, const
 
 SoakRun::Sample SoakRun::sample() const
 {
-    return {m_recorder->openFiles(), m_recorder->openSockets(), m_recorder->residentKiB(), m_recorder->threads()};
+    const qint64 pid = m_recorder->process().processId();
+    const auto [files, sockets] = openFilesAndSockets(pid);
+    return {files, sockets, statusField(pid, "VmRSS:").split(QLatin1Char(' ')).value(0).toLongLong(),
+            statusField(pid, "Threads:").toInt()};
 }
 
 bool SoakRun::scheduleAll()
@@ -217,7 +249,7 @@ bool SoakRun::verifyFiles()
 
 int SoakRun::run()
 {
-    if (!RecorderProcess::portIsFree(kPort)) {
+    if (QTcpServer probe; !probe.listen(QHostAddress::Any, kPort)) {
         say(QStringLiteral("FAILED: port %1 is in use; the recorder under test needs it").arg(kPort));
         return 2;
     }
