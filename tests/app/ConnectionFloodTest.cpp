@@ -39,8 +39,7 @@ TEST_F(ConnectionFlood, ARecordingDueDuringAFloodRecordsAndTheAPIAnswersOnceACon
         })) << "of " << flood.size() << " held: " << count(QAbstractSocket::ConnectedState);
     }
 
-    // The recording comes due while the held connections stay open, and
-    // records; its start reaches the index.
+    // The recording comes due while the flood holds every slot, and records.
     const QString path = recorder.filePath(due.fileName);
     ASSERT_TRUE(testsupport::waitUntil([&] { return fileSize(path) > 16 * 1024; }, std::chrono::seconds(20)))
         << recorder.output().toStdString();
@@ -50,7 +49,6 @@ TEST_F(ConnectionFlood, ARecordingDueDuringAFloodRecordsAndTheAPIAnswersOnceACon
     EXPECT_EQ(index->first().status, Recording::Status::Recording);
     expectStreamPrefix(path);
 
-    // One held connection closes: the API answers again.
     (*std::find_if(flood.begin(), flood.end(), [](const auto &s) { return s->state() == QAbstractSocket::ConnectedState; }))->abort();
     std::optional<APIResponse> info;
     EXPECT_TRUE(testsupport::waitUntil([&] {

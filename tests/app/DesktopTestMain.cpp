@@ -6,17 +6,15 @@
 #include <ctime>
 #include <gtest/gtest.h>
 
-// Widget tests run with a QApplication, Qt's test paths, a fixed locale and
-// time zone for the date and size texts, and no icon theme, so that the
-// icons are the drawn ones.
+// Widget tests run with a QApplication on the offscreen platform, Qt's test
+// paths, and a fixed locale and time zone (Central European) for the date
+// and size texts.
 int main(int argc, char **argv)
 {
-    // Central European time, whatever the machine's zone.
     qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
     tzset();
     QStandardPaths::setTestModeEnabled(true);
-    // The offscreen platform reports every window operation it lacks; those
-    // lines say nothing about the code under test.
+    // The offscreen platform reports every window operation it lacks.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
         if (!message.startsWith(QLatin1String("This plugin does not support"))
             && !message.contains(QLatin1String("systemTrayWindowChanged")))
@@ -27,6 +25,7 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("TivoluxTests"));
     QCoreApplication::setApplicationName(QStringLiteral("tivolux-desktop-tests"));
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    // No icon theme, so that the icons are the drawn ones.
     QIcon::setThemeSearchPaths({});
     QIcon::setFallbackSearchPaths({});
     QIcon::setThemeName(QString());

@@ -15,8 +15,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-// The desktop's file manager at the platform edge: remembers what it was
-// asked to show.
+// The desktop's file manager: remembers what it was asked to show.
 class FakeFileManager : public FileManager
 {
 public:
@@ -54,8 +53,6 @@ protected:
         scheduler.reset();
     }
 
-    // Launches the manager and the server and hands them out as the
-    // application's services.
     AppServices startServices()
     {
         makeManager([this](RecordingManager::Environment &environment) {
@@ -85,7 +82,6 @@ protected:
         return delegate;
     }
 
-    // Presses the buttons of the given role on a message box.
     static void press(QMessageBox *box, QMessageBox::ButtonRole role)
     {
         for (QAbstractButton *button : box->buttons()) {
@@ -94,7 +90,6 @@ protected:
         }
     }
 
-    // A finished recording in the index, not yet written.
     Recording finished(const QString &name) const
     {
         Recording r = due(QStringLiteral("http://127.0.0.1:1/x.ts"), name + QStringLiteral(".ts"), std::chrono::hours(1));

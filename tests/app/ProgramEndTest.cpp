@@ -4,8 +4,6 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 
-// How the real program ends its recordings: by the quit rule on a signal,
-// on a full disk, and when its display goes away.
 using HeadlessQuit = RecorderTest;
 using FullDisk = RecorderTest;
 using DisplayLoss = RecorderTest;
@@ -83,7 +81,6 @@ TEST_F(DisplayLoss, LosingTheDisplaySavesTheRunningRecordingAsStopped)
     ASSERT_TRUE(recorder.start());
     ASSERT_TRUE(waitForLiveBytes(4096));
 
-    // Ended the way a session's end does it: every client's connection breaks.
     const QDateTime lost = QDateTime::currentDateTimeUtc().addSecs(-1);
     display.terminate();
     ASSERT_TRUE(recorder.waitForExit()) << recorder.output().constData();

@@ -1,12 +1,9 @@
 #include "DesktopTestSupport.h"
 #include "ElidingLabel.h"
-#include "RecordingDotIcon.h"
 
 #include <QGuiApplication>
-#include <QImage>
 #include <QMainWindow>
 #include <QMenu>
-#include <QSystemTrayIcon>
 
 namespace {
 
@@ -28,25 +25,18 @@ QStringList openMenu(DesktopAppDelegate &delegate, const QString &trigger = {})
     return result;
 }
 
-QColor iconCentre(DesktopAppDelegate &delegate)
-{
-    return delegate.statusItem()->icon().pixmap(32, 32).toImage().pixelColor(16, 16);
-}
-
 } // namespace
 
 TEST_F(StatusMenu, CountsFollowTheRecordingsAndStopAllStopsThem)
 {
     auto delegate = launch();
     EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "closing the window must not end the recordings";
-    EXPECT_EQ(iconCentre(*delegate).alpha(), 0) << "idle shows the hollow dot";
     scheduleLater(QStringLiteral("c"));
     EXPECT_EQ(openMenu(*delegate).first(), QStringLiteral("Not recording · 1 scheduled"));
     EXPECT_FALSE(openMenu(*delegate).contains(QStringLiteral("Stop All Recordings")));
 
     const Recording first = startRecording(QStringLiteral("a"));
     const Recording second = startRecording(QStringLiteral("b"));
-    EXPECT_EQ(iconCentre(*delegate), RecordingDotIcon::recordingRed());
     EXPECT_EQ(openMenu(*delegate).first(), QStringLiteral("Recording 2 programmes · 1 scheduled"));
     manager->stop(second.id);
     ASSERT_TRUE(testsupport::waitUntil([&] { return manager->runningCount() == 1; }));
@@ -55,7 +45,6 @@ TEST_F(StatusMenu, CountsFollowTheRecordingsAndStopAllStopsThem)
     openMenu(*delegate, QStringLiteral("Stop All Recordings"));
     ASSERT_TRUE(testsupport::waitUntil([&] { return manager->runningCount() == 0; }));
     EXPECT_EQ(manager->recording(first.id)->status, Recording::Status::Stopped);
-    EXPECT_EQ(iconCentre(*delegate).alpha(), 0);
     EXPECT_EQ(terminations, 0);
 }
 

@@ -149,9 +149,11 @@ bool RecorderProcess::launch()
 
 bool RecorderProcess::start(bool waitForAPI)
 {
-    // Bit 15 of the caught-signals mask: the program has its own SIGTERM handler.
+    // The caught-signals mask in /proc names the program's own SIGTERM handler.
     const auto catchesTerm = [this] {
-        return statusField("SigCgt:").toULongLong(nullptr, 16) & (quint64(1) << (SIGTERM - 1));
+        const QByteArray status = readAll(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        const qsizetype at = status.indexOf("SigCgt:") + 7;
+        return at > 6 && (status.mid(at, 17).trimmed().toULongLong(nullptr, 16) & (quint64(1) << (SIGTERM - 1)));
     };
     return launch() && waitUntil(catchesTerm) && (!waitForAPI || waitUntil([this] {
         QTcpSocket probe;
@@ -181,15 +183,6 @@ bool RecorderProcess::endsCleanlyOn(int signal)
 {
     kill(signal);
     return waitForExit() && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-}
-
-QString RecorderProcess::statusField(const char *name) const
-{
-    for (const QByteArray &line : readAll(QStringLiteral("/proc/%1/status").arg(m_process.processId())).split('\n')) {
-        if (line.startsWith(name))
-            return QString::fromLatin1(line.mid(qstrlen(name))).trimmed();
-    }
-    return {};
 }
 
 Recording onAirRecording(const QString &streamURL, const QString &fileName, qint64 secondsToEnd)

@@ -20,8 +20,7 @@ public:
     explicit RecorderProcess(const QString &program);
     ~RecorderProcess();
 
-    // Another launch by the same user: the same home, settings, runtime
-    // folder, recordings folder and port.
+    // Another launch by the same user: the same home, folders and port.
     std::unique_ptr<RecorderProcess> sameUser() const;
     void useFolder(const QString &folder);
     // On the given X display, or on Qt's offscreen platform when none is given.
@@ -45,18 +44,15 @@ public:
     // which it sets up after its services; with waitForAPI, also until its
     // API port takes connections.
     bool start(bool waitForAPI = false);
-    // Starts the program and answers its exit status once it ends by itself.
     std::optional<int> runToExit();
     void kill(int signal);
     bool waitForExit();
-    // Sends the signal and answers whether the program ended with status 0.
     bool endsCleanlyOn(int signal);
     QProcess &process() { return m_process; }
     QByteArray output() { return m_output += m_process.readAllStandardError(); }
 
 private:
     RecorderProcess(std::shared_ptr<QTemporaryDir> home, const QString &program);
-    QString statusField(const char *name) const;
     void setEnvironment(const QString &name, const QString &value);
     bool launch();
 
