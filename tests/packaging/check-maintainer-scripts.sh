@@ -34,10 +34,6 @@ run() {
   fi
 }
 
-for script in postinst prerm postrm; do
-  [ -x "$scripts_dir/$script" ] && sh -n "$scripts_dir/$script" || { echo "$script is missing, not executable or not valid sh"; status=1; }
-done
-
 run postinst configure yes yes \
   "systemctl --system daemon-reload" \
   "systemctl --quiet is-enabled tivolux-recorder-helper.socket" \
@@ -61,10 +57,5 @@ run postrm purge yes no "systemctl --system daemon-reload"
 run postrm upgrade yes no
 run postrm purge no no
 
-# No script names a user's files or the settings folder.
-if grep -nE 'HOME|/home|Videos|Tivolux Recordings|\.config|rm ' "$scripts_dir"/postinst "$scripts_dir"/prerm "$scripts_dir"/postrm; then
-  echo "a maintainer script reaches into users' files"
-  status=1
-fi
 [ $status -eq 0 ] && echo "maintainer scripts check passed"
 exit $status
