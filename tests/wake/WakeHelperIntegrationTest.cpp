@@ -15,99 +15,63 @@
 
 namespace {
 
+using testsupport::waitUntil;
+
 // The recording manager hands its scheduled starts to a wake scheduler that
-// reaches the real helper program (with the fake power manager) over its
-// socket.
-class WakeHelperIntegrationTest : public ::testing::Test
+// reaches the helper program (with the fake power manager) over its socket;
+// the scheduler's own tests prove what is sent when.
+TEST(WakeHelperIntegrationTest, WakesFollowTheScheduledRecordingsUntilTurnedOff)
 {
-protected:
-    void SetUp() override
-    {
-        testsupport::clearSettings();
-        ASSERT_TRUE(folder.isValid());
-        QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder.path());
-        ASSERT_TRUE(helper.start({}));
-        WakeScheduler::Environment environment;
-        environment.registration = registration;
-        const QString socketPath = helper.socketPath();
-        environment.connectToHelper = [socketPath](QObject *parent) -> WakeHelperConnection * {
-            return new SocketWakeHelperConnection(socketPath, parent);
-        };
-        scheduler = std::make_unique<WakeScheduler>(std::move(environment));
-        RecordingManager::Environment managerEnvironment;
-        managerEnvironment.wakeScheduler = scheduler.get();
-        manager = std::make_unique<RecordingManager>(std::move(managerEnvironment));
-        // What the main window does when the wake state changes.
-        QObject::connect(scheduler.get(), &WakeScheduler::wakeStateDidChange, manager.get(),
-                         &RecordingManager::syncWakes);
-    }
-    void TearDown() override
-    {
-        manager.reset();
-        scheduler.reset();
-        testsupport::clearSettings();
-    }
-
-    QUuid schedule(const QDateTime &start)
-    {
-        RecordingRequest request;
-        request.title = QStringLiteral("Night Film");
-        request.channelName = QStringLiteral("Channel One");
-        request.channelID = QStringLiteral("ch-") + QString::number(start.toSecsSinceEpoch());
-        request.streamURL = QStringLiteral("http://127.0.0.1:9/live.ts");
-        request.programStart = start;
-        request.programEnd = start.addSecs(3600);
-        const auto result = manager->schedule(request);
-        const auto *recording = std::get_if<Recording>(&result);
-        return recording ? recording->id : QUuid();
-    }
-
-    bool recordedCallsBecome(const QStringList &expected)
-    {
-        return testsupport::waitUntil([&] { return helper.recordedCalls() == expected; });
-    }
-
-    static QString line(const QString &call, const QDateTime &start)
-    {
-        return QStringLiteral("%1 %2 -> 0").arg(call).arg(start.toSecsSinceEpoch() - 60);
-    }
-
+    testsupport::clearSettings();
     QTemporaryDir folder;
+    QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder.path());
     HelperProcess helper;
-    std::shared_ptr<FakeRegistration> registration = std::make_shared<FakeRegistration>();
-    std::unique_ptr<WakeScheduler> scheduler;
-    std::unique_ptr<RecordingManager> manager;
-};
+    ASSERT_TRUE(helper.start({}));
+    WakeScheduler::Environment environment;
+    auto registration = std::make_shared<FakeRegistration>();
+    environment.registration = registration;
+    environment.connectToHelper = [path = helper.socketPath()](QObject *parent) -> WakeHelperConnection * {
+        return new SocketWakeHelperConnection(path, parent);
+    };
+    WakeScheduler scheduler(std::move(environment));
+    RecordingManager::Environment managerEnvironment;
+    managerEnvironment.wakeScheduler = &scheduler;
+    RecordingManager manager(std::move(managerEnvironment));
+    // What the main window does when the wake state changes.
+    QObject::connect(&scheduler, &WakeScheduler::wakeStateDidChange, &manager, &RecordingManager::syncWakes);
 
-// The scheduler's own tests prove the sequence of turning off and what a
-// new launch sends; here the messages cross the real socket.
-TEST_F(WakeHelperIntegrationTest, WakesFollowTheScheduledRecordingsUntilTurnedOff)
-{
-    const QDateTime base = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch(), Qt::UTC);
-    const QDateTime first = base.addSecs(600);
-    const QDateTime second = base.addSecs(1200);
-    const QUuid firstID = schedule(first);
-    schedule(second);
-    testsupport::spin(std::chrono::milliseconds(100));
-    EXPECT_TRUE(helper.recordedCalls().isEmpty()); // off: nothing is placed
+    const qint64 first = QDateTime::currentSecsSinceEpoch() + 600, second = first + 600;
+    QList<QUuid> ids;
+    for (const qint64 start : {first, second}) {
+        const QDateTime date = QDateTime::fromSecsSinceEpoch(start, Qt::UTC);
+        const RecordingRequest request{QStringLiteral("Night Film"), QStringLiteral("Channel One"),
+                                       QStringLiteral("ch-%1").arg(start), std::nullopt,
+                                       QStringLiteral("http://127.0.0.1:9/live.ts"), std::nullopt,
+                                       date, date.addSecs(3600)};
+        ids << std::get<Recording>(manager.schedule(request)).id;
+    }
+    // The helper's record, sorted; a cancel answered 0 found its wake held.
+    const auto calls = [&](const QStringList &lines) {
+        return waitUntil([&] {
+            QStringList recorded = helper.recordedCalls();
+            recorded.sort();
+            return recorded == lines;
+        });
+    };
+    const auto line = [](const char *call, qint64 start) {
+        return QStringLiteral("%1 %2 -> 0").arg(QLatin1String(call)).arg(start - 60);
+    };
 
-    scheduler->turnOn();
-    ASSERT_TRUE(scheduler->isOn());
-    QStringList expected{line(QStringLiteral("schedule"), first), line(QStringLiteral("schedule"), second)};
-    std::sort(expected.begin(), expected.end());
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        QStringList calls = helper.recordedCalls();
-        std::sort(calls.begin(), calls.end());
-        return calls == expected;
-    }));
-
-    manager->stop(firstID); // withdrawn before it started
-    expected = helper.recordedCalls() + QStringList{line(QStringLiteral("cancel"), first)};
-    ASSERT_TRUE(recordedCallsBecome(expected));
-
-    scheduler->turnOff();
-    ASSERT_TRUE(recordedCallsBecome(expected + QStringList{line(QStringLiteral("cancel"), second)}));
-    EXPECT_TRUE(testsupport::waitUntil([&] { return registration->unregisterRequests == 1; }));
+    scheduler.turnOn();
+    ASSERT_TRUE(scheduler.isOn());
+    EXPECT_TRUE(calls({line("schedule", first), line("schedule", second)}));
+    manager.stop(ids.first()); // withdrawn before it started
+    EXPECT_TRUE(calls({line("cancel", first), line("schedule", first), line("schedule", second)}));
+    scheduler.turnOff();
+    EXPECT_TRUE(
+        calls({line("cancel", first), line("cancel", second), line("schedule", first), line("schedule", second)}));
+    EXPECT_TRUE(waitUntil([&] { return registration->unregisterRequests == 1; }));
+    testsupport::clearSettings();
 }
 
 TEST(SocketWakeHelperConnectionTest, MissingHelperFailsEveryMessage)
@@ -120,17 +84,17 @@ TEST(SocketWakeHelperConnectionTest, MissingHelperFailsEveryMessage)
     QObject::connect(connection, &WakeHelperConnection::invalidated, [&] { ++invalidations; });
     const auto reply = [&](bool) { errors.append(QStringLiteral("a reply")); };
     const auto error = [&](const QString &description) { errors.append(description); };
-    const QDateTime inAnHour = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 3600, Qt::UTC);
+    const QDateTime inAnHour = QDateTime::currentDateTimeUtc().addSecs(3600);
 
     connection->scheduleWakeAt(inAnHour, reply, error);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return errors.size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return errors.size() == 1; }));
     connection->cancelWakeAt(inAnHour, reply, error);
     const QString expected = QStringLiteral("cannot talk to the helper at %1: nothing listens there").arg(path);
     EXPECT_EQ(errors, QStringList(2, expected));
     EXPECT_EQ(invalidations, 1);
     // The connection deletes itself; deferred deletions run only when asked
     // for outside a running event loop.
-    EXPECT_TRUE(testsupport::waitUntil([&] {
+    EXPECT_TRUE(waitUntil([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return connection.isNull();
     }));
