@@ -135,43 +135,19 @@ TEST(HelperProcessTest, InstalledProgramServesOnlyTheInstalledApplicationAndRefu
     }
 }
 
-// Not a test of its own: the client program that the tests below run from
-// this executable or a copy of it, possibly as another user. Sends the
-// request on its input ("METHOD SECONDS") and prints the verdict.
+// Not a test of its own: the client program that the upgrade test runs
+// from a copy of this executable. Sends the request on its input ("METHOD
+// SECONDS") and prints the verdict.
 TEST(HelperClientProgram, AsksWhatItIsTold)
 {
     const QString socket = qEnvironmentVariable("TIVOLUX_HELPER_CLIENT_SOCKET");
     if (socket.isEmpty())
-        GTEST_SKIP() << "run by the tests of other users and of upgrades";
+        GTEST_SKIP() << "run by the upgrade test";
     std::string method;
     qint64 seconds = 0;
     std::cin >> method >> seconds;
     const std::optional<bool> reply = HelperClient(socket).request(QString::fromStdString(method), seconds);
     std::printf("reply %s\n", !reply ? "none" : *reply ? "true" : "false");
-}
-
-// Runs the client program from the executable as the user, and once the
-// test has done what comes first, lets it ask. Answers its verdict.
-QString ask(const QString &executable, const QString &socket, uid_t uid, const QString &method, qint64 seconds,
-            const std::function<void()> &first = [] {})
-{
-    QProcess client;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TIVOLUX_HELPER_CLIENT_SOCKET"), socket);
-    client.setProcessEnvironment(environment);
-    client.setChildProcessModifier([uid] {
-        if (::setgid(uid) != 0 || ::setuid(uid) != 0)
-            ::_exit(3);
-    });
-    client.start(executable, {QStringLiteral("--gtest_filter=HelperClientProgram.*")});
-    client.waitForStarted();
-    first();
-    client.write(QStringLiteral("%1 %2\n").arg(method).arg(seconds).toUtf8());
-    client.closeWriteChannel();
-    client.waitForFinished(10000);
-    const QString output = QString::fromUtf8(client.readAllStandardOutput());
-    const qsizetype at = output.indexOf(QLatin1String("reply "));
-    return at < 0 ? QStringLiteral("no answer") : output.mid(at + 6).section(QLatin1Char('\n'), 0, 0);
 }
 
 TEST(HelperProcessTest, UsersReachOnlyTheirOwnWakes)
@@ -181,17 +157,18 @@ TEST(HelperProcessTest, UsersReachOnlyTheirOwnWakes)
     HelperProcess helper;
     ASSERT_TRUE(helper.start(kFakeNow));
     HelperClient client(helper.socketPath());
-    const auto other = [&](const QString &method) {
-        return ask(QCoreApplication::applicationFilePath(), helper.socketPath(), 65534, method, kNow + kHour);
-    };
+    // The helper takes the user who connected.
+    ASSERT_EQ(::seteuid(65534), 0);
+    HelperClient other(helper.socketPath());
+    ASSERT_EQ(::seteuid(0), 0);
 
-    EXPECT_EQ(other(kSchedule), QStringLiteral("true"));
+    EXPECT_EQ(other.request(kSchedule, kNow + kHour), true);
     // The same date of another user is another wake; cancelling it leaves
     // the first one alone.
     EXPECT_EQ(client.request(kCancel, kNow + kHour), false);
     EXPECT_EQ(client.request(kSchedule, kNow + kHour), true);
     EXPECT_EQ(client.request(kCancel, kNow + kHour), true);
-    EXPECT_EQ(other(kCancel), QStringLiteral("true"));
+    EXPECT_EQ(other.request(kCancel, kNow + kHour), true);
     EXPECT_EQ(helper.recordedCalls(), (QStringList{QStringLiteral("schedule 1893459600 uid 65534 -> 0"),
                                                    QStringLiteral("cancel 1893459600 -> -2"),
                                                    QStringLiteral("schedule 1893459600 -> 0"),
@@ -232,15 +209,21 @@ TEST(HelperProcessTest, ApplicationStartedBeforeAnUpgradeIsStillServed)
     ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), installed));
     HelperProcess helper;
     ASSERT_TRUE(helper.start(kFakeNow + QStringList{QStringLiteral("--allowed-client"), installed}));
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TIVOLUX_HELPER_CLIENT_SOCKET"), helper.socketPath());
+    client.setProcessEnvironment(environment);
+    client.start(installed, {QStringLiteral("--gtest_filter=HelperClientProgram.*")});
+    ASSERT_TRUE(client.waitForStarted());
     // The package manager puts the new executable in place of the old one
-    // while the application runs.
-    const auto upgrade = [&] {
-        ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), installed + QStringLiteral(".new")));
-        ASSERT_EQ(::rename(QFile::encodeName(installed + QStringLiteral(".new")).constData(),
-                           QFile::encodeName(installed).constData()), 0);
-    };
-    EXPECT_EQ(ask(installed, helper.socketPath(), ::getuid(), kSchedule, kNow + kHour, upgrade),
-              QStringLiteral("true"));
+    // while the application runs; then the application asks.
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), installed + QStringLiteral(".new")));
+    ASSERT_EQ(::rename(QFile::encodeName(installed + QStringLiteral(".new")).constData(),
+                       QFile::encodeName(installed).constData()), 0);
+    client.write(QStringLiteral("%1 %2\n").arg(kSchedule).arg(kNow + kHour).toUtf8());
+    client.closeWriteChannel();
+    ASSERT_TRUE(client.waitForFinished(10000));
+    EXPECT_TRUE(client.readAllStandardOutput().contains("\nreply true\n")) << "served";
     EXPECT_EQ(helper.recordedCalls(), QStringList{QStringLiteral("schedule 1893459600 -> 0")});
 }
 
