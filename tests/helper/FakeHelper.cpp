@@ -7,12 +7,10 @@
 
 namespace {
 
-// A power manager that arms nothing: it holds its wakes in memory and
-// appends one line per call to a record file, "schedule SECONDS -> CODE" or
-// "cancel SECONDS -> CODE", with " uid UID" after the seconds for an owner
-// other than the helper's own user. Scheduling answers 0, or -22 for the
-// dates it was told to refuse; cancelling answers 0 for a date the owner
-// holds, otherwise -2. The wakes held from the start are the helper user's.
+// A power manager that arms nothing: it holds wakes by owner in memory and
+// records each call as "schedule|cancel SECONDS[ uid UID] -> CODE" (the uid
+// of an owner other than the helper's user). Scheduling answers -22 for the
+// refused dates, cancelling -2 for a date the owner does not hold; else 0.
 class FakePowerManager : public PowerManager
 {
 public:
@@ -53,8 +51,7 @@ private:
     QSet<QPair<uid_t, qint64>> m_held;
 };
 
-// Where the record goes; the dates in whole seconds that the fake refuses,
-// that it holds from the start, and that is taken as the current time.
+// The record file; dates in whole seconds refused, held at the start, and "now".
 const QCommandLineOption kRecord(QStringLiteral("fake-power-manager"), {}, QStringLiteral("file"));
 const QCommandLineOption kRefuse(QStringLiteral("fake-refuse"), {}, QStringLiteral("seconds"));
 const QCommandLineOption kHeld(QStringLiteral("fake-held"), {}, QStringLiteral("seconds"));
@@ -62,8 +59,6 @@ const QCommandLineOption kNow(QStringLiteral("fake-now"), {}, QStringLiteral("se
 
 } // namespace
 
-// The helper as the tests run it: the installed program's code with the
-// fake power manager.
 int main(int argc, char **argv)
 {
     return runHelper(argc, argv, {kRecord, kRefuse, kHeld, kNow},

@@ -7,11 +7,7 @@
 
 #include <sys/stat.h>
 
-namespace {
-
 constexpr int kWaitMsecs = 5000;
-
-} // namespace
 
 HelperProcess::~HelperProcess()
 {

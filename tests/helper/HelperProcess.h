@@ -5,18 +5,16 @@
 #include <QTemporaryDir>
 #include <optional>
 
-// The helper program serving a socket in a temporary folder (its test mode)
-// that every user may reach, as the installed socket unit lets them, with
-// this test executable as its only allowed client unless the options name
-// another: the test build with the fake power manager recording into that
-// folder or, given a system bus, the installed program talking to it.
+// The helper serving a socket in a temporary folder that every user may
+// reach, for this test executable unless the options name another client:
+// the test build with the fake power manager recording into that folder or,
+// given a system bus, the installed program talking to it.
 class HelperProcess
 {
 public:
     ~HelperProcess();
 
-    // Starts the helper with --socket and the given further options and
-    // waits until it listens.
+    // Starts the helper and waits until it listens.
     bool start(const QStringList &options, const QString &systemBus = {});
     QString socketPath() const { return m_folder.filePath(QStringLiteral("helper.sock")); }
     // The fake power manager's record, one call per line.

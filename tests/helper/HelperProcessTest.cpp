@@ -92,9 +92,8 @@ TEST(HelperProcessTest, InstalledProgramServesOnlyTheInstalledApplicationAndRefu
     QProcessEnvironment activated = plain;
     activated.insert(QStringLiteral("LISTEN_FDS"), QStringLiteral("1"));
 
-    // As the service manager does: the socket as descriptor 3, named for the
-    // started process in LISTEN_FDS and LISTEN_PID (the shell's own process
-    // id, which the helper keeps through exec).
+    // The socket as descriptor 3, named in LISTEN_FDS and LISTEN_PID (the
+    // shell's process id, which the helper keeps through exec).
     QProcess helper;
     helper.setProcessEnvironment(activated);
     // Runs in the child before exec; it must not touch the parent's memory.
@@ -103,8 +102,7 @@ TEST(HelperProcessTest, InstalledProgramServesOnlyTheInstalledApplicationAndRefu
                                              HelperProcess::executable()});
     ASSERT_TRUE(helper.waitForStarted());
     ::close(descriptor);
-    // This test program is not the installed application: the helper takes
-    // the connection and closes it unserved.
+    // This test program is not the installed application: closed unserved.
     HelperClient client(path);
     EXPECT_EQ(client.request(kSchedule, QDateTime::currentSecsSinceEpoch() + kHour), std::nullopt);
     EXPECT_TRUE(client.closedByHelper());

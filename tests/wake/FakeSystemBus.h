@@ -8,16 +8,11 @@
 #include <QVariantMap>
 #include <memory>
 
-// A dbus-daemon of the test's own with stand-ins for two system services on
-// it, served from a thread of their own so that the test's thread may block
-// on a call:
-// - systemd's manager answers GetUnitFileState, EnableUnitFiles,
-//   DisableUnitFiles, StartUnit, StopUnit and StartTransientUnit from a model
-//   of unit files and of loaded and active units (a stopped unit stays
-//   loaded), and records every call;
-// - logind's manager grants an Inhibit lock (the read end of a pipe, held for
-//   as long as the client keeps it open), refuses it or never answers, and
-//   sends PrepareForSleep.
+// A dbus-daemon of the test's own with stand-ins for systemd's manager (a
+// model of unit files and of loaded and active units, where a stopped unit
+// stays loaded; every call recorded) and logind's (an Inhibit lock is the
+// read end of a pipe, or refused, or never answered), served from a thread of
+// their own so that the test's thread may block on a call.
 class FakeSystemBus
 {
     template <typename F> auto locked(F f) const
@@ -39,7 +34,7 @@ public:
     FakeSystemBus();
     ~FakeSystemBus();
 
-    // Empty unless the daemon runs and both stand-ins serve on it.
+    // Empty unless both stand-ins serve.
     QString address() const { return m_serving ? m_address : QString(); }
     // A unit without a state has no unit file.
     void setUnitFileState(const QString &unit, const QString &state) { locked([&] { m_unitFiles[unit] = state; }); }

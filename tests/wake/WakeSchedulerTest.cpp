@@ -35,8 +35,7 @@ QDateTime at(double secondsAfterNow)
     return QDateTime::fromMSecsSinceEpoch(kNow * 1000 + qint64(secondsAfterNow * 1000), Qt::UTC);
 }
 
-// A scheduler with wake scheduling on, a fake registration and fake helper
-// connections, and the stored list of the boot "boot-1".
+// Wake scheduling on, fake helper connections, the stored list of "boot-1".
 class WakeSchedulerTest : public ::testing::Test
 {
 protected:
@@ -193,14 +192,6 @@ TEST_F(WakeSchedulerTest, RequestsWhileTheSystemIsAskedAreIgnoredAndEveryWaitFor
     registration->answerPending();
     EXPECT_EQ(wakes.lastError(), late);
     EXPECT_EQ(notifications, 2);
-
-    registration->deferAnswers = false;
-    registration->stateAfterRegister = Status::Enabled;
-    registration->registerFailure.reset();
-    wakes.turnOn();
-    EXPECT_EQ(wakes.lastError(), std::nullopt);
-    EXPECT_TRUE(wakes.isOn());
-    EXPECT_EQ(notifications, 3);
 }
 
 TEST_F(WakeSchedulerTest, OnlyArmedWakesAreStoredAndThoseOutOfReachAreAskedForOnceInReach)
