@@ -142,17 +142,6 @@ FakeSystemBus::~FakeSystemBus()
     m_daemon.waitForFinished(5000);
 }
 
-QList<FakeSystemBus::Call> FakeSystemBus::calls(const QString &method) const
-{
-    QMutexLocker locker(&m_mutex);
-    QList<Call> matching;
-    for (const Call &call : m_calls) {
-        if (method.isEmpty() || call.method == method)
-            matching.append(call);
-    }
-    return matching;
-}
-
 bool FakeSystemBus::lockHeld() const
 {
     QMutexLocker locker(&m_mutex);

@@ -43,7 +43,12 @@ public:
     void refuseNext(const QString &method) { locked([&] { m_refused.insert(method); }); }
     void answerInhibitWith(Inhibit answer) { locked([&] { m_inhibit = answer; }); }
     // The calls of the method, or all calls.
-    QList<Call> calls(const QString &method = {}) const;
+    QList<Call> calls(const QString &method = {}) const
+    {
+        QList<Call> found = locked([&] { return m_calls; });
+        found.removeIf([&](const Call &call) { return !method.isEmpty() && call.method != method; });
+        return found;
+    }
     // Whether the client still holds the last lock granted.
     bool lockHeld() const;
     void sendPrepareForSleep(bool starting);
