@@ -7,11 +7,7 @@
 
 #include <sys/stat.h>
 
-namespace {
-
 constexpr int kWaitMsecs = 5000;
-
-} // namespace
 
 HelperProcess::~HelperProcess()
 {
@@ -19,38 +15,32 @@ HelperProcess::~HelperProcess()
     m_process.waitForFinished(kWaitMsecs);
 }
 
-QString HelperProcess::executable()
-{
-    return QStringLiteral(TIVOLUX_HELPER_EXE);
-}
-
-bool HelperProcess::start(const QStringList &options, bool fakePowerManager)
+bool HelperProcess::start(const QStringList &options, const QString &systemBus)
 {
     QStringList arguments{QStringLiteral("--socket"), socketPath()};
     if (!options.contains(QStringLiteral("--allowed-client")))
         arguments << QStringLiteral("--allowed-client") << QCoreApplication::applicationFilePath();
-    m_process.setProgram(fakePowerManager ? QStringLiteral(TIVOLUX_FAKE_HELPER_EXE) : executable());
-    if (fakePowerManager)
+    if (systemBus.isEmpty()) {
+        m_process.setProgram(QStringLiteral(TIVOLUX_FAKE_HELPER_EXE));
         arguments << QStringLiteral("--fake-power-manager") << recordPath();
+    } else {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProgram(executable());
+    }
     m_process.setArguments(arguments + options);
     m_process.start();
-    if (!m_process.waitForStarted(kWaitMsecs))
-        return false;
     // The socket file appears just before the helper listens on it: wait
     // until a connection goes through.
-    return testsupport::waitUntil([this] {
-        if (m_process.state() == QProcess::NotRunning)
-            return true;
+    const bool listening = m_process.waitForStarted(kWaitMsecs) && testsupport::waitUntil([this] {
         QLocalSocket probe;
         probe.connectToServer(socketPath());
-        return probe.waitForConnected(100);
+        return m_process.state() == QProcess::NotRunning || probe.waitForConnected(100);
     }) && m_process.state() == QProcess::Running;
-}
-
-void HelperProcess::openToEveryone()
-{
     ::chmod(QFile::encodeName(m_folder.path()).constData(), 0755);
     ::chmod(QFile::encodeName(socketPath()).constData(), 0666);
+    return listening;
 }
 
 QStringList HelperProcess::recordedCalls() const
@@ -70,10 +60,15 @@ QStringList HelperProcess::logLines()
 }
 
 HelperClient::HelperClient(const QString &socketPath)
-    : m_socket(std::make_unique<QLocalSocket>())
 {
-    m_socket->connectToServer(socketPath);
-    m_socket->waitForConnected(kWaitMsecs);
+    m_socket.connectToServer(socketPath);
+    m_socket.waitForConnected(kWaitMsecs);
+}
+
+void HelperClient::send(const QByteArray &bytes)
+{
+    m_socket.write(bytes);
+    m_socket.waitForBytesWritten(kWaitMsecs);
 }
 
 std::optional<bool> HelperClient::request(const QString &method, qint64 seconds)
@@ -81,27 +76,17 @@ std::optional<bool> HelperClient::request(const QString &method, qint64 seconds)
     const qint64 id = m_nextID++;
     send(QStringLiteral("{\"id\":%1,\"method\":\"%2\",\"date\":%3}\n").arg(id).arg(method).arg(seconds).toUtf8());
     const QByteArray line = nextLine().value_or(QByteArray());
-    const QString reply = QStringLiteral("{\"id\":%1,\"reply\":%2}").arg(id);
-    if (line != reply.arg(QLatin1String("true")).toUtf8() && line != reply.arg(QLatin1String("false")).toUtf8())
+    const QByteArray reply = "{\"id\":" + QByteArray::number(id) + ",\"reply\":";
+    if (line != reply + "true}" && line != reply + "false}")
         return std::nullopt;
-    return line.contains("true");
+    return line == reply + "true}";
 }
 
 std::optional<QByteArray> HelperClient::nextLine()
 {
-    while (!m_socket->canReadLine()) {
-        if (!m_socket->waitForReadyRead(kWaitMsecs))
+    while (!m_socket.canReadLine()) {
+        if (!m_socket.waitForReadyRead(kWaitMsecs))
             return std::nullopt;
     }
-    return m_socket->readLine().trimmed();
-}
-
-bool HelperClient::closedByHelper()
-{
-    while (m_socket->state() == QLocalSocket::ConnectedState) {
-        if (!m_socket->waitForReadyRead(kWaitMsecs))
-            break;
-        m_socket->readAll();
-    }
-    return m_socket->state() == QLocalSocket::UnconnectedState;
+    return m_socket.readLine().trimmed();
 }

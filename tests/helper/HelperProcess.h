@@ -1,41 +1,32 @@
 #pragma once
 
-#include <QByteArray>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
-#include <memory>
 #include <optional>
 
-// The helper program serving a socket in a temporary folder (its test mode)
-// with this test executable as its only allowed client: by default the test
-// build with the fake power manager recording into that folder, otherwise
-// the installed program.
+// The helper serving a socket in a temporary folder that every user may
+// reach, for this test executable unless the options name another client:
+// the test build with the fake power manager recording into that folder or,
+// given a system bus, the installed program talking to it.
 class HelperProcess
 {
 public:
     ~HelperProcess();
 
-    // Starts the helper with --socket and the given further options and
-    // waits until it listens.
-    bool start(const QStringList &options, bool fakePowerManager = true);
-    void setEnvironment(const QProcessEnvironment &environment) { m_process.setProcessEnvironment(environment); }
-
+    // Starts the helper and waits until it listens.
+    bool start(const QStringList &options, const QString &systemBus = {});
     QString socketPath() const { return m_folder.filePath(QStringLiteral("helper.sock")); }
-    // Lets every user of the computer reach the socket, as the installed
-    // socket unit does.
-    void openToEveryone();
-    QString recordPath() const { return m_folder.filePath(QStringLiteral("power-manager.txt")); }
     // The fake power manager's record, one call per line.
     QStringList recordedCalls() const;
     // What the helper has written to standard error so far, line by line.
     QStringList logLines();
 
-    // The installed program.
-    static QString executable();
+    static QString executable() { return QStringLiteral(TIVOLUX_HELPER_EXE); }
 
 private:
+    QString recordPath() const { return m_folder.filePath(QStringLiteral("power-manager.txt")); }
+
     QTemporaryDir m_folder;
     QProcess m_process;
     QByteArray m_log;
@@ -47,17 +38,15 @@ class HelperClient
 public:
     explicit HelperClient(const QString &socketPath);
 
-    // Sends raw bytes.
-    void send(const QByteArray &bytes) { m_socket->write(bytes); m_socket->waitForBytesWritten(5000); }
+    void send(const QByteArray &bytes);
     // Sends one request and answers the helper's verdict, or nothing when the
     // connection ended without a reply.
     std::optional<bool> request(const QString &method, qint64 seconds);
     // The next reply line, or nothing when the connection ended first.
     std::optional<QByteArray> nextLine();
-    // Whether the helper closes the connection within the timeout.
-    bool closedByHelper();
+    bool closedByHelper() { return !nextLine() && m_socket.state() == QLocalSocket::UnconnectedState; }
 
 private:
-    std::unique_ptr<QLocalSocket> m_socket;
+    QLocalSocket m_socket;
     qint64 m_nextID = 1;
 };
