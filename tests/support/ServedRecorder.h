@@ -1,6 +1,5 @@
 #pragma once
 
-#include "HTTPConnection.h"
 #include "Recording.h"
 #include "RecordingManager.h"
 #include "RecordingServer.h"
@@ -25,9 +24,7 @@ public:
 
     // Writes the index of the folder, stores the folder in the settings and
     // starts the manager and the server; the reason when they cannot start.
-    std::optional<QString> start(const QString &folder, const QList<Recording> &recordings,
-                                 RecordingManager::Environment environment = {},
-                                 HTTPConnection::Timing timing = {});
+    std::optional<QString> start(const QString &folder, const QList<Recording> &recordings);
     // The server goes before the manager it serves.
     void stop();
 
