@@ -39,9 +39,3 @@ std::optional<QString> ServedRecorder::start(const QString &folder, const QList<
     m_server->start();
     return m_server->startError();
 }
-
-void ServedRecorder::stop()
-{
-    m_server.reset();
-    m_manager.reset();
-}
