@@ -3,27 +3,9 @@
 #include "RecordingListDocument.h"
 #include "ServerFixture.h"
 
-#include <QJsonArray>
-
-namespace {
-
-// The list as the API wrote it before elements were kept: one document
-// encoded afresh.
-QByteArray freshList(const QList<Recording> &recordings)
-{
-    QJsonArray list;
-    for (const Recording &recording : recordings)
-        list.append(RecordingInfo::from(recording).toJSON(sharedJSONEncoder()));
-    return sharedJSONEncoder().data(list);
-}
-
-} // namespace
-
-// The kept elements must give byte for byte the fresh document, also after
-// recordings change, vanish, come back and move.
-using RecordingListDocumentTest = ServerFixture;
-
-TEST_F(RecordingListDocumentTest, KeptElementsGiveTheFreshDocumentThroughEveryChange)
+// The kept elements must give byte for byte the document encoded afresh,
+// also after recordings change, vanish, come back and move.
+TEST(RecordingListDocument, KeptElementsGiveTheFreshDocumentThroughEveryChange)
 {
     using Status = Recording::Status;
     Recording first = servedRecording(QStringLiteral("Nachrichten \"live\"\n"), Status::Recording, 7);
@@ -31,20 +13,19 @@ TEST_F(RecordingListDocumentTest, KeptElementsGiveTheFreshDocumentThroughEveryCh
     Recording second = servedRecording(QStringLiteral("Film"), Status::Scheduled);
     Recording third = servedRecording(QStringLiteral("Sport"), Status::Failed, 5000);
     third.errorMessage = QStringLiteral("The stream could not be opened.");
-
-    RecordingListDocument document;
     QList<QList<Recording>> steps{{}, {first}, {first, second, third}};
     first.bytes = 1'000'000'007;
     second.status = Status::Waiting;
-    steps.append(QList<Recording>{first, second, third});
-    steps.append(QList<Recording>{third, first});
+    steps += QList<QList<Recording>>{{first, second, third}, {third, first}};
     third.title = QStringLiteral("Sport, Zusammenfassung");
-    steps.append(QList<Recording>{second, third, first});
-    steps.append(QList<Recording>{});
-    steps.append(QList<Recording>{first});
+    steps += QList<QList<Recording>>{{second, third, first}, {}, {first}};
+    ASSERT_EQ(steps.size(), 8);
 
-    for (qsizetype i = 0; i < steps.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(document.encode(steps.at(i)), freshList(steps.at(i)));
+    RecordingListDocument document;
+    for (const QList<Recording> &step : steps) {
+        QJsonArray fresh;
+        for (const Recording &recording : step)
+            fresh.append(RecordingInfo::from(recording).toJSON(sharedJSONEncoder()));
+        EXPECT_EQ(document.encode(step), sharedJSONEncoder().data(fresh)) << step.size();
     }
 }

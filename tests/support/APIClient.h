@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <chrono>
 #include <optional>
@@ -12,12 +13,10 @@
 struct APIResponse
 {
     int status = 0;
-    QByteArray head;
     QByteArray body;
-    std::chrono::milliseconds elapsed{0};
 
-    QJsonArray array() const;
-    QJsonObject object() const;
+    QJsonArray array() const { return QJsonDocument::fromJson(body).array(); }
+    QJsonObject object() const { return QJsonDocument::fromJson(body).object(); }
 };
 
 // Answers the response once the server closed the connection, or nothing when

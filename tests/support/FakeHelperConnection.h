@@ -61,21 +61,11 @@ public:
 
     void scheduleWakeAt(const QDateTime &date, Reply reply, ErrorHandler onError) override
     {
-        const qint64 seconds = date.toSecsSinceEpoch();
-        m_log.calls.append({QStringLiteral("schedule"), seconds});
-        if (m_log.unreachable)
-            onError(QStringLiteral("no helper here"));
-        else
-            answer([reply, accepted = m_log.accepts(seconds)] { reply(accepted); });
+        call(QStringLiteral("schedule"), date.toSecsSinceEpoch(), std::move(reply), std::move(onError));
     }
-
     void cancelWakeAt(const QDateTime &date, Reply reply, ErrorHandler onError) override
     {
-        m_log.calls.append({QStringLiteral("cancel"), date.toSecsSinceEpoch()});
-        if (m_log.unreachable)
-            onError(QStringLiteral("no helper here"));
-        else
-            answer([reply] { reply(true); });
+        call(QStringLiteral("cancel"), date.toSecsSinceEpoch(), std::move(reply), std::move(onError));
     }
 
     void invalidate() override { ++m_log.invalidations; }
@@ -88,12 +78,19 @@ public:
     }
 
 private:
-    void answer(std::function<void()> reply)
+    // A cancellation is always accepted; the answer waits when the test says so.
+    void call(const QString &method, qint64 seconds, Reply reply, ErrorHandler onError)
     {
+        m_log.calls.append({method, seconds});
+        if (m_log.unreachable)
+            return onError(QStringLiteral("no helper here"));
+        std::function<void()> answer = [reply, accepted = method == QStringLiteral("cancel") || m_log.accepts(seconds)] {
+            reply(accepted);
+        };
         if (m_log.deferAnswers)
-            m_log.heldAnswers.append(std::move(reply));
+            m_log.heldAnswers.append(std::move(answer));
         else
-            reply();
+            answer();
     }
 
     HelperCalls &m_log;

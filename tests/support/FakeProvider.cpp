@@ -3,7 +3,6 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
-#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -13,32 +12,14 @@ constexpr qsizetype kLongestRequestHead = 64 * 1024;
 constexpr qint64 kQueuedHighWater = 256 * 1024;
 constexpr int kPacketSize = 188;
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return QByteArrayLiteral("OK");
-    case 301: return QByteArrayLiteral("Moved Permanently");
-    case 302: return QByteArrayLiteral("Found");
-    case 403: return QByteArrayLiteral("Forbidden");
-    case 404: return QByteArrayLiteral("Not Found");
-    case 500: return QByteArrayLiteral("Internal Server Error");
-    case 509: return QByteArrayLiteral("Bandwidth Limit Exceeded");
-    default: return QByteArrayLiteral("Status");
-    }
-}
-
 QByteArray head(int status, const QList<QByteArray> &fields)
 {
-    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    static const QHash<int, QByteArray> reasons{{200, "OK"}, {302, "Found"}, {403, "Forbidden"}, {404, "Not Found"},
+                                                {500, "Internal Server Error"}, {509, "Bandwidth Limit Exceeded"}};
+    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasons.value(status, "Status") + "\r\n";
     for (const QByteArray &field : fields)
         text += field + "\r\n";
     return text + "Connection: close\r\n\r\n";
-}
-
-QByteArray headWithBody(int status, const QByteArray &contentType, const QByteArray &body)
-{
-    return head(status, {"Content-Type: " + contentType,
-                         "Content-Length: " + QByteArray::number(body.size())}) + body;
 }
 
 } // namespace
@@ -54,78 +35,11 @@ struct FakeProvider::Connection
     qint64 remaining = -1; // stream bytes still to send; -1 endless
 };
 
-FakeProvider::Answer FakeProvider::Answer::stream(qint64 bytes)
-{
-    Answer answer;
-    answer.kind = Kind::Stream;
-    answer.bytes = bytes;
-    return answer;
-}
-
-FakeProvider::Answer FakeProvider::Answer::slowStream(qint64 chunkSize, std::chrono::milliseconds interval,
-                                                      qint64 bytes)
-{
-    Answer answer = stream(bytes);
-    answer.chunkSize = chunkSize;
-    answer.interval = interval;
-    return answer;
-}
-
-FakeProvider::Answer FakeProvider::Answer::status(int code)
-{
-    Answer answer;
-    answer.kind = Kind::Status;
-    answer.code = code;
-    answer.payload = "status " + QByteArray::number(code) + '\n';
-    answer.contentType = "text/plain";
-    return answer;
-}
-
-FakeProvider::Answer FakeProvider::Answer::silence()
-{
-    Answer answer;
-    answer.kind = Kind::Silence;
-    return answer;
-}
-
-FakeProvider::Answer FakeProvider::Answer::redirect(const QByteArray &location, int code)
-{
-    Answer answer;
-    answer.kind = Kind::Redirect;
-    answer.code = code;
-    answer.location = location;
-    return answer;
-}
-
-FakeProvider::Answer FakeProvider::Answer::body(const QByteArray &body, const QByteArray &contentType, int code)
-{
-    Answer answer;
-    answer.kind = Kind::Body;
-    answer.code = code;
-    answer.payload = body;
-    answer.contentType = contentType;
-    return answer;
-}
-
-FakeProvider::Answer FakeProvider::Answer::endlessHead(std::chrono::milliseconds interval, qint64 lineSize)
-{
-    Answer answer;
-    answer.kind = Kind::EndlessHead;
-    answer.interval = interval;
-    answer.chunkSize = std::max<qint64>(lineSize, 16);
-    return answer;
-}
-
 FakeProvider::FakeProvider(QObject *parent) : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &FakeProvider::accept);
     if (!m_server.listen(QHostAddress::LocalHost, 0))
         qFatal("fake provider could not listen: %s", qPrintable(m_server.errorString()));
-}
-
-FakeProvider::~FakeProvider()
-{
-    closeConnections();
 }
 
 void FakeProvider::closeConnections()
@@ -137,22 +51,6 @@ void FakeProvider::closeConnections()
         it.key()->deleteLater();
     }
     m_connections.clear();
-}
-
-QUrl FakeProvider::url(const QString &pathAndQuery) const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery));
-}
-
-void FakeProvider::serve(const QString &path, const Answer &answer)
-{
-    serve(path, QList<Answer>{answer});
-}
-
-void FakeProvider::serve(const QString &path, const QList<Answer> &answers)
-{
-    m_answers.insert(path, answers);
-    m_answered.remove(path);
 }
 
 QList<FakeProvider::Request> FakeProvider::requests(const QString &path) const
@@ -187,15 +85,12 @@ void FakeProvider::accept()
         m_connections.insert(socket, connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, connection] { readRequest(connection); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, connection] { pump(connection); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_connections.remove(socket);
+            socket->disconnect(this);
+            socket->deleteLater();
+        });
     }
-}
-
-void FakeProvider::forget(QTcpSocket *socket)
-{
-    m_connections.remove(socket);
-    socket->disconnect(this);
-    socket->deleteLater();
 }
 
 void FakeProvider::readRequest(const std::shared_ptr<Connection> &connection)
@@ -231,21 +126,17 @@ void FakeProvider::readRequest(const std::shared_ptr<Connection> &connection)
 void FakeProvider::answer(const std::shared_ptr<Connection> &connection, const Request &request)
 {
     QTcpSocket *socket = connection->socket;
-    const auto found = m_answers.constFind(request.path);
-    if (found == m_answers.cend() || found->isEmpty()) {
-        socket->write(headWithBody(404, "text/plain", "not found\n"));
-        socket->disconnectFromHost();
-        return;
-    }
-    const int index = m_answered[request.path]++;
-    const Answer &answer = found->at(std::min<qsizetype>(index, found->size() - 1));
+    const QList<Answer> answers = m_answers.value(request.path, {Answer::status(404)});
+    const Answer &answer = answers.at(std::min<qsizetype>(m_answered[request.path]++, answers.size() - 1));
     connection->path = request.path;
     connection->answer = answer;
 
     switch (answer.kind) {
     case Answer::Kind::Status:
     case Answer::Kind::Body:
-        socket->write(headWithBody(answer.code, answer.contentType, answer.payload));
+        socket->write(head(answer.code, {"Content-Type: " + answer.contentType,
+                                         "Content-Length: " + QByteArray::number(answer.payload.size())})
+                      + answer.payload);
         socket->disconnectFromHost();
         return;
     case Answer::Kind::Redirect:

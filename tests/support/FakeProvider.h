@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTcpServer>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -35,26 +36,41 @@ public:
         qint64 bytes = -1;                     // Stream: bytes before the server closes; -1 endless
         qint64 chunkSize = 64 * 1024;          // Stream: bytes per write; EndlessHead: bytes per header line
         std::chrono::milliseconds interval{0}; // Stream, EndlessHead: pause between writes; 0 as fast as read
-        QByteArray location;                   // Redirect
-        QByteArray payload;                    // Body and Status
-        QByteArray contentType;                // Body
+        QByteArray location{};                 // Redirect
+        QByteArray payload{};                  // Body and Status
+        QByteArray contentType{};              // Body
 
-        // 200 and the path's next bytes as fast as the client reads them.
-        static Answer stream(qint64 bytes = -1);
-        // 200 and the path's next bytes, one chunk per interval.
-        static Answer slowStream(qint64 chunkSize, std::chrono::milliseconds interval, qint64 bytes = -1);
+        // 200 and the path's next bytes as fast as the client reads them, or
+        // one chunk per interval.
+        static Answer stream(qint64 bytes = -1) { return {.bytes = bytes}; }
+        static Answer slowStream(qint64 chunkSize, std::chrono::milliseconds interval, qint64 bytes = -1)
+        {
+            return {.bytes = bytes, .chunkSize = chunkSize, .interval = interval};
+        }
         // The given status with a short text body.
-        static Answer status(int code);
+        static Answer status(int code)
+        {
+            return {.kind = Kind::Status, .code = code, .payload = "status " + QByteArray::number(code) + '\n',
+                    .contentType = "text/plain"};
+        }
         // 200 headers, then nothing; the connection stays open.
-        static Answer silence();
-        static Answer redirect(const QByteArray &location, int code = 302);
+        static Answer silence() { return {.kind = Kind::Silence}; }
+        static Answer redirect(const QByteArray &location)
+        {
+            return {.kind = Kind::Redirect, .code = 302, .location = location};
+        }
         static Answer body(const QByteArray &body,
                            const QByteArray &contentType = QByteArrayLiteral("application/vnd.apple.mpegurl"),
-                           int code = 200);
+                           int code = 200)
+        {
+            return {.kind = Kind::Body, .code = code, .payload = body, .contentType = contentType};
+        }
         // A status line, then header lines that never end, one per interval
         // (0: as fast as the client reads).
-        static Answer endlessHead(std::chrono::milliseconds interval = std::chrono::milliseconds(0),
-                                  qint64 lineSize = 1024);
+        static Answer endlessHead(std::chrono::milliseconds interval, qint64 lineSize)
+        {
+            return {.kind = Kind::EndlessHead, .chunkSize = std::max<qint64>(lineSize, 16), .interval = interval};
+        }
     };
 
     struct Request
@@ -69,14 +85,20 @@ public:
     };
 
     explicit FakeProvider(QObject *parent = nullptr);
-    ~FakeProvider() override;
+    ~FakeProvider() override { closeConnections(); }
 
-    quint16 port() const { return m_server.serverPort(); }
     // "http://127.0.0.1:<port>" followed by the path (and query).
-    QUrl url(const QString &pathAndQuery) const;
+    QUrl url(const QString &pathAndQuery) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(pathAndQuery));
+    }
 
-    void serve(const QString &path, const Answer &answer);
-    void serve(const QString &path, const QList<Answer> &answers);
+    void serve(const QString &path, const QList<Answer> &answers)
+    {
+        m_answers.insert(path, answers);
+        m_answered.remove(path);
+    }
+    void serve(const QString &path, const Answer &answer) { serve(path, QList<Answer>{answer}); }
 
     QList<Request> requests() const { return m_requests; }
     QList<Request> requests(const QString &path) const;
@@ -100,7 +122,6 @@ private:
     void answer(const std::shared_ptr<Connection> &connection, const Request &request);
     void pump(const std::shared_ptr<Connection> &connection);
     void writeChunk(const std::shared_ptr<Connection> &connection);
-    void forget(QTcpSocket *socket);
 
     QTcpServer m_server;
     QHash<QString, QList<Answer>> m_answers;

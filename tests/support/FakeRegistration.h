@@ -6,11 +6,7 @@
 class FakeRegistration : public HelperRegistration
 {
 public:
-    Status status() override
-    {
-        ++statusReads;
-        return state;
-    }
+    Status status() override { return state; }
 
     void registerService(Completion completion) override
     {
@@ -44,7 +40,6 @@ public:
     bool deferAnswers = false;
     std::function<void()> onUnregister;
 
-    int statusReads = 0;
     int registerRequests = 0;
     int unregisterRequests = 0;
     int settingsOpened = 0;

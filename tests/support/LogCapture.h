@@ -10,33 +10,25 @@ class LogCapture
 public:
     LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::handle))
     {
-        QMutexLocker locker(&mutex());
-        lines().clear();
+        QMutexLocker locker(&s_mutex);
+        s_lines.clear();
     }
     ~LogCapture() { qInstallMessageHandler(m_previous); }
 
     QStringList all() const
     {
-        QMutexLocker locker(&mutex());
-        return lines();
+        QMutexLocker locker(&s_mutex);
+        return s_lines;
     }
 
 private:
-    static QMutex &mutex()
-    {
-        static QMutex lock;
-        return lock;
-    }
-    static QStringList &lines()
-    {
-        static QStringList collected;
-        return collected;
-    }
     static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
     {
-        QMutexLocker locker(&mutex());
-        lines().append(message);
+        QMutexLocker locker(&s_mutex);
+        s_lines.append(message);
     }
 
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
     QtMessageHandler m_previous;
 };

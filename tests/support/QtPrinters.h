@@ -2,10 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <ostream>
 
-// Readable failure messages for Qt values in GoogleTest assertions.
+// Readable failure messages for Qt values in GoogleTest assertions (lists of
+// them print element by element).
 inline void PrintTo(const QString &text, std::ostream *os)
 {
     *os << '"' << text.toStdString() << '"';
@@ -17,12 +17,4 @@ inline void PrintTo(const QByteArray &bytes, std::ostream *os)
         *os << bytes.size() << " bytes starting \"" << bytes.left(300).toStdString() << '"';
     else
         *os << '"' << bytes.toStdString() << '"';
-}
-
-inline void PrintTo(const QStringList &list, std::ostream *os)
-{
-    *os << '{';
-    for (qsizetype i = 0; i < list.size(); ++i)
-        *os << (i ? ", \"" : "\"") << list[i].toStdString() << '"';
-    *os << '}';
 }

@@ -24,26 +24,18 @@ Recording servedRecording(const QString &title, Recording::Status status, qint64
     return r;
 }
 
-std::optional<QString> ServedRecorder::start(const QString &folder, const QList<Recording> &recordings,
-                                             RecordingManager::Environment environment, HTTPConnection::Timing timing)
+std::optional<QString> ServedRecorder::start(const QString &folder, const QList<Recording> &recordings)
 {
     stop();
     if (auto error = writeIndex(folder, recordings))
         return error;
     QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder);
-    m_manager = std::make_unique<RecordingManager>(std::move(environment));
+    m_manager = std::make_unique<RecordingManager>();
     RecordingServer::Configuration configuration;
     configuration.address = QHostAddress(QHostAddress::LocalHost);
     configuration.port = 0;
-    configuration.timing = timing;
     configuration.manager = m_manager.get();
     m_server = std::make_unique<RecordingServer>(configuration);
     m_server->start();
     return m_server->startError();
-}
-
-void ServedRecorder::stop()
-{
-    m_server.reset();
-    m_manager.reset();
 }

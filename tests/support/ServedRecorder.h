@@ -1,6 +1,5 @@
 #pragma once
 
-#include "HTTPConnection.h"
 #include "Recording.h"
 #include "RecordingManager.h"
 #include "RecordingServer.h"
@@ -21,15 +20,15 @@ Recording servedRecording(const QString &title, Recording::Status status, qint64
 class ServedRecorder
 {
 public:
-    ~ServedRecorder() { stop(); }
-
     // Writes the index of the folder, stores the folder in the settings and
     // starts the manager and the server; the reason when they cannot start.
-    std::optional<QString> start(const QString &folder, const QList<Recording> &recordings,
-                                 RecordingManager::Environment environment = {},
-                                 HTTPConnection::Timing timing = {});
-    // The server goes before the manager it serves.
-    void stop();
+    std::optional<QString> start(const QString &folder, const QList<Recording> &recordings);
+    // The server goes before the manager it serves (as members do, too).
+    void stop()
+    {
+        m_server.reset();
+        m_manager.reset();
+    }
 
     RecordingManager &manager() const { return *m_manager; }
     quint16 port() const { return m_server ? m_server->serverPort() : 0; }

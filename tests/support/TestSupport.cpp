@@ -23,11 +23,7 @@ bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds
 
 void spin(std::chrono::milliseconds duration)
 {
-    QDeadlineTimer deadline(duration);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
+    waitUntil([] { return false; }, duration);
 }
 
 QByteArray readFile(const QString &path)
