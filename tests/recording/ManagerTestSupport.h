@@ -74,6 +74,8 @@ public:
 class ManagerTest : public ::testing::Test
 {
 protected:
+    using Status = Recording::Status;
+
     void SetUp() override
     {
         ASSERT_TRUE(folder.isValid());
@@ -102,6 +104,7 @@ protected:
         return *manager;
     }
 
+public:
     static RecordingRequest request(const QString &streamURL, const QDateTime &start, const QDateTime &end,
                                     const QString &channelID = QStringLiteral("ch1"))
     {
@@ -115,6 +118,7 @@ protected:
         return r;
     }
 
+protected:
     // A programme on air now, for an hour.
     RecordingRequest onAir(const QString &streamURL, const QString &channelID = QStringLiteral("ch1")) const
     {
@@ -123,9 +127,8 @@ protected:
 
     static Recording value(const std::variant<Recording, RecorderError> &result)
     {
-        const auto *error = std::get_if<RecorderError>(&result);
-        EXPECT_FALSE(error) << error->message.toStdString();
-        return error ? Recording{} : std::get<Recording>(result);
+        EXPECT_EQ(errorOf(result), QString());
+        return std::holds_alternative<Recording>(result) ? std::get<Recording>(result) : Recording{};
     }
 
     static QString errorOf(const std::variant<Recording, RecorderError> &result)
@@ -146,24 +149,25 @@ protected:
         r.programEnd = now().addSecs(-1);
         r.endDate = now().addMSecs(untilEnd.count());
         r.fileName = fileName;
-        r.status = Recording::Status::Scheduled;
+        r.status = Status::Scheduled;
         return r;
     }
 
     // Writes the index that the next manager loads.
-    void storeIndex(const QList<Recording> &recordings) const
-    {
-        ASSERT_FALSE(writeIndex(folder.path(), recordings));
-    }
+    void storeIndex(const QList<Recording> &recordings) const { ASSERT_FALSE(writeIndex(folder.path(), recordings)); }
 
-    QString indexPath() const { return QDir(folder.path()).filePath(QStringLiteral("recordings.json")); }
+    QString path(const QString &name) const { return QDir(folder.path()).filePath(name); }
+    QString indexPath() const { return path(QStringLiteral("recordings.json")); }
     QString indexText() const { return QString::fromUtf8(testsupport::readFile(indexPath())); }
-    QByteArray fileOf(const Recording &r) const { return testsupport::readFile(QDir(folder.path()).filePath(r.fileName)); }
-
-    Recording::Status statusOf(const QUuid &id) const
+    QByteArray fileOf(const Recording &r) const { return testsupport::readFile(path(r.fileName)); }
+    Status statusOf(const QUuid &id) const
     {
         const auto r = manager->recording(id);
-        return r ? r->status : Recording::Status::Scheduled;
+        return r ? r->status : Status::Scheduled;
+    }
+    bool waitFor(const QUuid &id, Status status) const
+    {
+        return testsupport::waitUntil([&] { return statusOf(id) == status; });
     }
 
     QDateTime now() const { return clock.now(); }

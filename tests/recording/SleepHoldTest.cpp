@@ -16,12 +16,8 @@ using namespace std::chrono_literals;
 
 RecordingRequest startingAt(const QDateTime &start, const char *channel)
 {
-    RecordingRequest r;
-    r.title = r.channelName = r.channelID = QString::fromLatin1(channel);
-    r.streamURL = QStringLiteral("http://127.0.0.1:1/s.ts");
-    r.programStart = start;
-    r.programEnd = start.addSecs(3600);
-    return r;
+    return ManagerTest::request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600),
+                                QString::fromLatin1(channel));
 }
 
 } // namespace
@@ -76,9 +72,7 @@ TEST_F(ManagerTest, AFailedHoldIsAskedForAgainAtEveryCheckAndLoggedOnceEachWay)
 {
     inhibitor->failure = QStringLiteral("logind is not there");
     // Here the schedule timer runs the checks.
-    RecordingManager &m = makeManager([](RecordingManager::Environment &environment) {
-        environment.timing.schedulePeriod = 10ms;
-    });
+    RecordingManager &m = makeManager([](RecordingManager::Environment &e) { e.timing.schedulePeriod = 10ms; });
     QSignalSpy holdChanges(&m, &RecordingManager::sleepHoldDidChange);
     LogCapture log;
     value(m.schedule(startingAt(now().addDays(2), "later")));
