@@ -18,19 +18,15 @@
 
 // A wall clock that stands still until the test moves it on; the recorders
 // read it from their own threads.
-class TestClock
+struct TestClock
 {
-public:
-    QDateTime now() const { return function()(); }
-    void advance(std::chrono::milliseconds by) { *m_msecs += by.count(); }
+    std::shared_ptr<std::atomic<qint64>> msecs = std::make_shared<std::atomic<qint64>>(
+        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
+    void advance(std::chrono::milliseconds by) { *msecs += by.count(); }
     std::function<QDateTime()> function() const
     {
-        return [msecs = m_msecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
+        return [msecs = msecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
     }
-
-private:
-    std::shared_ptr<std::atomic<qint64>> m_msecs = std::make_shared<std::atomic<qint64>>(
-        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
 };
 
 // Counts the sleep-preventing activities the manager holds. Each settles on
@@ -153,7 +149,6 @@ protected:
         return r;
     }
 
-    // Writes the index that the next manager loads.
     void storeIndex(const QList<Recording> &recordings) const { ASSERT_FALSE(writeIndex(folder.path(), recordings)); }
 
     QString path(const QString &name) const { return QDir(folder.path()).filePath(name); }
@@ -170,7 +165,7 @@ protected:
         return testsupport::waitUntil([&] { return statusOf(id) == status; });
     }
 
-    QDateTime now() const { return clock.now(); }
+    QDateTime now() const { return clock.function()(); }
 
     TestClock clock;
     QTemporaryDir folder;

@@ -62,27 +62,37 @@ protected:
 
 } // namespace
 
-TEST_F(ProviderWaitTest, WaitingIsSavedOnceAndLoggedPerFullAnswer)
+TEST_F(ProviderWaitTest, RecentStartsCountInTheirWindowAndWaitingIsSavedOnceAndLoggedPerFullAnswer)
 {
-    provider.serve(kAPI, accountAnswer(2, 2));
+    provider.serve(kAPI, accountAnswer(0, 1));
     RecordingManager &m = makeWaitingManager();
     LogCapture log;
     const auto waits = [&] { return log.all().filter(QStringLiteral("connections in use")); };
-    const QString line = QStringLiteral("[TivoluxRecorder] provider 2/2 connections in use, Evening Film waits");
-    const Recording r = value(m.schedule(onAir("/live/u/p/1.ts")));
-    EXPECT_EQ(r.status, Status::Scheduled) << "the check answers later";
+    const QString line = QStringLiteral("[TivoluxRecorder] provider 1/1 connections in use, Evening Film waits");
+    const Recording first = value(m.schedule(onAir("/live/u/p/1.ts")));
+    EXPECT_EQ(first.status, Status::Scheduled) << "the check answers later";
+    ASSERT_TRUE(waitFor(first.id, Status::Recording));
+    m.stop(first.id);
+
+    // Inside the window its start counts on top of the provider's figure.
+    const Recording r = value(m.schedule(onAir("/live/u/p/2.ts", QStringLiteral("ch2"))));
     ASSERT_TRUE(waitFor(r.id, Status::Waiting));
     EXPECT_TRUE(indexText().contains(QLatin1String("\"waiting\"")));
     EXPECT_EQ(inhibitor->live, 1) << "a waiting recording keeps the computer awake";
     EXPECT_EQ(waits(), QStringList{line});
-
     ASSERT_TRUE(QFile::remove(indexPath()));
+    clock.advance(19s);
     m.checkSchedule();
     ASSERT_TRUE(testsupport::waitUntil([&] { return waits() == QStringList{line, line}; }));
     EXPECT_FALSE(QFile::exists(indexPath())) << "a recording already waiting is not saved again";
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/1.ts")), 0);
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/2.ts")), 0);
     m.stop(r.id);
     EXPECT_FALSE(m.recording(r.id)) << "a waiting recording is withdrawn";
+
+    // Once the window has passed it no longer does.
+    clock.advance(2s);
+    const Recording later = value(m.schedule(onAir("/live/u/p/3.ts", QStringLiteral("ch3"))));
+    ASSERT_TRUE(waitFor(later.id, Status::Recording));
 }
 
 TEST_F(ProviderWaitTest, StoppedOrDeletedDuringTheCheckIsNeverStartedAndUnansweredChecksGoAhead)
@@ -129,27 +139,4 @@ TEST_F(ProviderWaitTest, ExtensionsDuringTheCheckAndWhileRecordingReachTheRecord
     clock.advance(40s);
     dropConnectionAndWait(stream, stored.id);
     ASSERT_TRUE(waitFor(stored.id, Status::Finished));
-}
-
-TEST_F(ProviderWaitTest, RecentStartsCountOnlyInsideTheirWindow)
-{
-    provider.serve(kAPI, accountAnswer(0, 1));
-    RecordingManager &m = makeWaitingManager();
-    LogCapture log;
-    const auto waits = [&] { return log.all().filter(QStringLiteral("provider 1/1 connections in use")).size(); };
-    const Recording first = value(m.schedule(onAir("/live/u/p/1.ts")));
-    ASSERT_TRUE(waitFor(first.id, Status::Recording));
-
-    // Inside the window the start counts on top of the provider's figure.
-    const Recording blocked = value(m.schedule(onAir("/live/u/p/2.ts", QStringLiteral("ch2"))));
-    ASSERT_TRUE(waitFor(blocked.id, Status::Waiting));
-    clock.advance(19s);
-    m.checkSchedule();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return waits() == 2; }));
-    EXPECT_EQ(statusOf(blocked.id), Status::Waiting);
-
-    // Once the window has passed it no longer does.
-    clock.advance(2s);
-    m.checkSchedule();
-    ASSERT_TRUE(waitFor(blocked.id, Status::Recording));
 }

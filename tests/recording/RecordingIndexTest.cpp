@@ -17,29 +17,6 @@ protected:
     }
 };
 
-// Lowers this process's file size limit for its lifetime; writes beyond it
-// fail with EFBIG instead of raising SIGXFSZ.
-class ScopedFileSizeLimit
-{
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit lowered{bytes, m_saved.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~ScopedFileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_savedHandler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_savedHandler)(int) = SIG_DFL;
-};
-
 } // namespace
 
 TEST_F(RecordingIndexTest, LoadRepairsRunningAndTakesSizesFromFiles)
@@ -62,32 +39,26 @@ TEST_F(RecordingIndexTest, LoadRepairsRunningAndTakesSizesFromFiles)
               (QList<qint64>{1234, 10, 0, 7})) << "sizes from the files; waiting recordings keep their count";
 }
 
-TEST_F(RecordingIndexTest, UndecodableIndexIsKeptAsideAndNotLost)
-{
-    QByteArray bad = sharedJSONEncoder().data(
-        sharedJSONEncoder().encode(QList<Recording>{recordingWith(Status::Finished, QStringLiteral("a.ts"), 1)}));
-    bad.replace("\"finished\"", "\"paused\"");
-    testsupport::writeFile(indexPath(), bad);
-
-    RecordingManager &m = makeManager();
-    EXPECT_TRUE(m.recordings().isEmpty());
-    m.saveIndex();
-    const QStringList kept = QDir(folder.path()).entryList({QStringLiteral("recordings.json.unreadable-*")});
-    ASSERT_EQ(kept.size(), 1);
-    EXPECT_EQ(testsupport::readFile(path(kept.first())), bad);
-    EXPECT_EQ(indexText().trimmed(), QStringLiteral("[\n]"));
-}
-
-TEST_F(RecordingIndexTest, MissingIndexIsEmptyAndSaveCreatesFolder)
+TEST_F(RecordingIndexTest, MissingIndexCreatesNothingAndUndecodableOneIsKeptAside)
 {
     const QString nested = path(QStringLiteral("deeper/still"));
     QSettings().setValue(QLatin1String(kFolderPathSettingKey), nested);
-    RecordingManager &m = makeManager();
-    EXPECT_TRUE(m.recordings().isEmpty());
+    EXPECT_TRUE(makeManager().recordings().isEmpty());
     EXPECT_FALSE(QDir(nested).exists()) << "loading creates nothing";
-    m.saveIndex();
-    EXPECT_TRUE(QFile::exists(QDir(nested).filePath(QStringLiteral("recordings.json"))));
-    EXPECT_TRUE(QDir(folder.path()).entryList({QStringLiteral("*.unreadable-*")}).isEmpty());
+    manager->saveIndex();
+    const QString index = QDir(nested).filePath(QStringLiteral("recordings.json"));
+    EXPECT_EQ(testsupport::readFile(index).trimmed(), QByteArray("[\n]"));
+
+    QByteArray bad = sharedJSONEncoder().data(
+        sharedJSONEncoder().encode(QList<Recording>{recordingWith(Status::Finished, QStringLiteral("a.ts"), 1)}));
+    bad.replace("\"finished\"", "\"paused\"");
+    testsupport::writeFile(index, bad);
+    EXPECT_TRUE(makeManager().recordings().isEmpty());
+    manager->saveIndex();
+    const QStringList kept = QDir(nested).entryList({QStringLiteral("recordings.json.unreadable-*")});
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(testsupport::readFile(QDir(nested).filePath(kept.first())), bad);
+    EXPECT_EQ(testsupport::readFile(index).trimmed(), QByteArray("[\n]"));
 }
 
 TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
@@ -101,10 +72,15 @@ TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
     QList<Recording> many;
     for (int i = 0; i < 50; ++i)
         many.append(recordingWith(Status::Finished, QStringLiteral("new%1.ts").arg(i), i));
-    const auto error = [&] {
-        const ScopedFileSizeLimit limit(before.size() + 100);
-        return writeIndex(folder.path(), many);
-    }();
+    // Writes beyond the limit fail with EFBIG instead of raising SIGXFSZ.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit lowered{rlim_t(before.size() + 100), saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &lowered);
+    const auto error = writeIndex(folder.path(), many);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
     EXPECT_TRUE(error && !error->isEmpty()) << "failed with a reason";
     EXPECT_EQ(testsupport::readFile(indexPath()), before) << "the old index is untouched";
     EXPECT_EQ(readIndex(folder.path()), old);
