@@ -16,8 +16,6 @@ TEST_F(ManagerTest, ScheduleRefusesBuildsSavesAndDeduplicates)
                   QStringLiteral("The channel has no valid stream link."))
             << local;
     }
-    EXPECT_EQ(errorOf(m.schedule(request(kDeadStream, now().addSecs(-120), now()))),
-              QStringLiteral("This programme has already ended."));
     EXPECT_TRUE(indexText().isEmpty()) << "a refused request writes nothing";
 
     RecordingRequest r = request(kDeadStream, start, start.addSecs(3600));
@@ -45,28 +43,6 @@ TEST_F(ManagerTest, ScheduleRefusesBuildsSavesAndDeduplicates)
     m.stop(second.id);
     EXPECT_EQ(indexText().trimmed(), QStringLiteral("[\n]"));
     EXPECT_NE(value(m.schedule(request(kDeadStream, start, start.addSecs(3600)))).id, first.id);
-}
-
-TEST_F(ManagerTest, ARecordingMissedWhileAsleepFailsWhenTheComputerWakes)
-{
-    // An entry that failed in an earlier version keeps the message it was
-    // saved with.
-    Recording earlier = due(kDeadStream, QStringLiteral("earlier.ts"), std::chrono::milliseconds(-1000));
-    earlier.status = Status::Failed;
-    earlier.errorMessage = QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time.");
-    storeIndex({earlier});
-    RecordingManager &m = makeManager();
-    const Recording r = value(m.schedule(request(kDeadStream, now().addSecs(60), now().addSecs(120))));
-
-    // Asleep past its whole programme; only the wake notification runs the
-    // check here (the schedule timer is an hour).
-    clock.advance(std::chrono::minutes(10));
-    emit wakeNotifier.didWakeFromSleep();
-    EXPECT_EQ(statusOf(r.id), Status::Failed);
-    EXPECT_EQ(m.recording(r.id)->errorMessage,
-              QStringLiteral("The computer was asleep or the recorder was not running at the scheduled time."));
-    EXPECT_EQ(readIndex(folder.path()), m.recordings());
-    EXPECT_EQ(m.recording(earlier.id)->errorMessage, earlier.errorMessage);
 }
 
 // Every date the manager accepts is stored in a form the next start reads
