@@ -17,14 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class ManagerFaultTest : public ManagerTest
-{
-protected:
-    static QByteArray segmentBody(int n) { return FakeProvider::content(n * 18800, 18800); }
-
-    LogCapture log;
-    FakeProvider provider;
-};
+using ManagerFaultTest = ManagerTest;
 
 } // namespace
 
@@ -38,6 +31,7 @@ TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
     const auto restore = qScopeGuard(
         [&] { QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
 
+    LogCapture log;
     RecordingManager &m = makeManager();
     const auto saveFailures = [&] {
         return log.all().filter(QRegularExpression(QStringLiteral("^\\[TivoluxRecorder\\] could not save recordings index: .+"))).size();
@@ -55,6 +49,7 @@ TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
 
 TEST_F(ManagerFaultTest, RecordingWaitingOnATricklingPlaylistStopsAtOnce)
 {
+    FakeProvider provider;
     provider.serve(QStringLiteral("/trickle.m3u8"), FakeProvider::Answer::slowStream(1, 1000ms));
     const Recording stored = due(provider.url(QStringLiteral("/trickle.m3u8")).toString(), "trickle.ts", 1h);
     storeIndex({stored});
@@ -75,6 +70,8 @@ TEST_F(ManagerFaultTest, RecordingWaitingOnATricklingPlaylistStopsAtOnce)
 // must not hold up the API either.
 TEST_F(ManagerFaultTest, HostileProvidersHoldUpNothingElse)
 {
+    FakeProvider provider;
+    const auto segmentBody = [](int n) { return FakeProvider::content(n * 18800, 18800); };
     // One byte a second: as a stream, as a playlist, and as a segment.
     for (const char *path : {"/trickle.ts", "/trickle.m3u8", "/trickle-segment.ts"})
         provider.serve(QString::fromLatin1(path), FakeProvider::Answer::slowStream(1, 1000ms));

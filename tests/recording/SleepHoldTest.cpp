@@ -12,8 +12,7 @@ using namespace std::chrono_literals;
 
 RecordingRequest startingAt(const QDateTime &start, const char *channel)
 {
-    return ManagerTest::request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600),
-                                QString::fromLatin1(channel));
+    return ManagerTest::request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600), channel);
 }
 
 } // namespace
