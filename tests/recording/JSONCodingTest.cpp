@@ -10,33 +10,6 @@ QDateTime utc(int y, int mo, int d, int h, int mi, int s, int ms = 0)
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
 }
 
-Recording sampleRecording()
-{
-    Recording r;
-    r.id = QUuid::fromString(QStringLiteral("1a2b3c4d-0000-4000-8000-0000000000ff"));
-    r.title = QStringLiteral("Late News");
-    r.channelName = QStringLiteral("One");
-    r.channelID = QStringLiteral("ch1");
-    r.streamURL = QStringLiteral("http://provider.example/live/u/p/1.ts");
-    r.programStart = utc(2024, 5, 1, 19, 0, 0, 900);
-    r.programEnd = utc(2024, 5, 1, 20, 0, 0);
-    r.startDate = utc(2024, 5, 1, 19, 0, 1);
-    r.endDate = utc(2024, 5, 1, 20, 5, 0);
-    r.fileName = QStringLiteral("Late News 2024-05-01 21.00 1A2B3C.ts");
-    r.status = Recording::Status::Finished;
-    r.bytes = 9007199254740993; // 2^53 + 1: not representable as a double
-    return r;
-}
-
-QByteArray requestJSON(const QString &extra = {})
-{
-    return QStringLiteral(R"({"title":"T","channelName":"C","channelID":"1",)"
-                          R"("streamURL":"http://h/s.ts","programStart":"2030-01-01T10:00:00Z",)"
-                          R"("programEnd":"2030-01-01T11:00:00Z"%1})")
-        .arg(extra)
-        .toUtf8();
-}
-
 } // namespace
 
 TEST(JSONCoding, DatesAreStrict)
@@ -53,20 +26,18 @@ TEST(JSONCoding, DatesAreStrict)
         EXPECT_FALSE(d.decodeDate(QString::fromLatin1(bad))) << bad;
 }
 
+// Optional null is absent and unknown keys are ignored; a required key null
+// or a wrong type gives no request. (Missing keys, fractional dates and text
+// that is no JSON are refused through the API in APIRouterTest.)
 TEST(JSONCoding, RequestDecodingRules)
 {
-    const JSONDecoder &d = sharedJSONDecoder();
-    // Optional null is absent, unknown keys are ignored.
-    const auto withExtras = d.decodeRequest(requestJSON(QStringLiteral(R"(,"accountID":null,"x":[1])")));
-    ASSERT_TRUE(withExtras);
-    EXPECT_FALSE(withExtras->accountID);
-
-    // A required key null, a wrong type, no object: no request. (Missing
-    // keys, fractional dates and text that is no JSON are refused through the
-    // API in APIRouterTest.)
-    EXPECT_FALSE(d.decodeRequest(requestJSON().replace("\"title\":\"T\"", "\"title\":null")));
-    EXPECT_FALSE(d.decodeRequest(requestJSON().replace("\"channelID\":\"1\"", "\"channelID\":1")));
-    EXPECT_FALSE(d.decodeRequest(requestJSON(QStringLiteral(R"(,"userAgent":5)"))));
+    const QByteArray body = R"({"title":"T","channelName":"C","channelID":"1","streamURL":"http://h/s.ts",)"
+                            R"("programStart":"2030-01-01T10:00:00Z","programEnd":"2030-01-01T11:00:00Z"})";
+    const auto withExtras =
+        sharedJSONDecoder().decodeRequest(QByteArray(body).replace("}", R"(,"accountID":null,"x":[1]})"));
+    EXPECT_TRUE(withExtras && !withExtras->accountID);
+    for (const auto &[from, to] : {std::pair{R"("T")", "null"}, {R"("1")", "1"}, {"}", R"(,"userAgent":5})"}})
+        EXPECT_FALSE(sharedJSONDecoder().decodeRequest(QByteArray(body).replace(from, to))) << to;
 }
 
 // The stored format checked against text written by hand, so that a key
@@ -75,7 +46,19 @@ TEST(JSONCoding, IndexMatchesTheDocumentedFormat)
 {
     // The fraction of a second is dropped; the byte count, beyond what a
     // double holds, and an empty optional stay.
-    Recording r = sampleRecording();
+    Recording r;
+    r.id = QUuid::fromString(QStringLiteral("1a2b3c4d-0000-4000-8000-0000000000ff"));
+    r.title = QStringLiteral("Late News");
+    r.channelName = QStringLiteral("One");
+    r.channelID = QStringLiteral("ch1");
+    r.streamURL = QStringLiteral("http://provider.example/live/u/p/1.ts");
+    r.programStart = utc(2024, 5, 1, 19, 0, 0, 900);
+    r.programEnd = utc(2024, 5, 1, 20, 0, 0);
+    r.startDate = utc(2024, 5, 1, 19, 0, 1);
+    r.endDate = utc(2024, 5, 1, 20, 5, 0);
+    r.fileName = QStringLiteral("Late News 2024-05-01 21.00 1A2B3C.ts");
+    r.status = Recording::Status::Finished;
+    r.bytes = 9007199254740993; // 2^53 + 1: not representable as a double
     r.accountID = QStringLiteral("acc");
     r.userAgent = QStringLiteral("");
     r.errorMessage = QStringLiteral("broke");
@@ -131,13 +114,9 @@ TEST(JSONCoding, IndexMatchesTheDocumentedFormat)
     const QJsonObject encoded = sharedJSONEncoder().encode(bare);
     EXPECT_FALSE(encoded.contains(QStringLiteral("accountID")));
     EXPECT_EQ(sharedJSONDecoder().decodeRecording(encoded), bare);
-}
-
-TEST(JSONCoding, GapCountsAreWholeAndNotNegative)
-{
-    const QJsonObject object = sharedJSONEncoder().encode(sampleRecording());
+    // Gap counts are whole and not negative.
     for (const QJsonValue &bad : {QJsonValue(-1), QJsonValue(1.5), QJsonValue(QStringLiteral("3"))}) {
-        QJsonObject edited = object;
+        QJsonObject edited = encoded;
         edited.insert(QStringLiteral("skippedSegments"), bad);
         EXPECT_FALSE(sharedJSONDecoder().decodeRecording(edited)) << bad.toVariant().toString().toStdString();
     }

@@ -15,85 +15,9 @@
 // The manager and its API server while the disk or the provider misbehaves.
 namespace {
 
-using Status = Recording::Status;
 using namespace std::chrono_literals;
 
-class ManagerFaultTest : public ManagerTest
-{
-protected:
-    using Ready = std::function<bool(const QList<Recording> &hostile)>;
-
-    struct Outcome
-    {
-        QList<Recording> beforeEnd; // the hostile recordings once ready() held
-        QList<Recording> hostile;   // and after their end
-    };
-
-    // Runs recordings of the hostile paths beside a normal one, all due now
-    // and ending in an hour on the test's clock, asking GET /api/recordings
-    // every 50 ms. The clock stands still until ready() holds, the normal
-    // recording has 100 kB and ten answers came: an answer that waited for a
-    // fault would never come. Then the clock passes the end (a wake from
-    // sleep has each recorder measure it at once): every recording must end,
-    // and releasing the recorders must not hold up the API either.
-    Outcome runBeside(const QStringList &hostilePaths, const Ready &ready = [](const auto &) { return true; })
-    {
-        provider.serve(QStringLiteral("/normal.ts"), FakeProvider::Answer::slowStream(4096, 5ms));
-        QList<Recording> stored;
-        for (const QString &path : QStringList{QStringLiteral("/normal.ts")} + hostilePaths)
-            stored.append(due(provider.url(path).toString(), QStringLiteral("%1.ts").arg(stored.size()), 1h));
-        storeIndex(stored);
-        RecordingManager &m = makeManager();
-        RecordingServer::Configuration configuration;
-        configuration.address = QHostAddress(QHostAddress::LocalHost);
-        configuration.port = 0;
-        configuration.manager = &m;
-        RecordingServer server(configuration);
-        server.start();
-        EXPECT_EQ(m.runningCount(), stored.size());
-
-        int answered = 0;
-        int unanswered = 0;
-        const auto probeUntil = [&](const std::function<bool()> &done) {
-            for (int i = 0; !done() && i < 400; ++i) {
-                const auto response = apiRequest(server.serverPort(), "GET", "/api/recordings");
-                ++(response && response->status == 200 ? answered : unanswered);
-                // A real loop, so that recorders released with deleteLater
-                // are destroyed here, as they are in the program.
-                QEventLoop pause;
-                QTimer::singleShot(50ms, &pause, &QEventLoop::quit);
-                pause.exec();
-            }
-            return done();
-        };
-        const auto hostile = [&] {
-            QList<Recording> found;
-            for (const Recording &r : stored.mid(1))
-                found.append(*m.recording(r.id));
-            return found;
-        };
-
-        Outcome outcome;
-        EXPECT_TRUE(probeUntil([&] { return answered >= 10 && m.recordings()[0].bytes > 100 * 1024 && ready(hostile()); }));
-        outcome.beforeEnd = hostile();
-        clock.advance(1h);
-        emit wakeNotifier.didWakeFromSleep();
-        EXPECT_TRUE(probeUntil([&] { return m.runningCount() == 0; })) << "every recording ends at its end";
-        probeUntil([&, atEnd = answered] { return answered >= atEnd + 3; });
-        EXPECT_EQ(unanswered, 0);
-
-        const Recording normal = m.recordings()[0];
-        EXPECT_EQ(normal.status, Status::Finished);
-        EXPECT_TRUE(fileOf(normal) == FakeProvider::content(0, normal.bytes)) << "the normal recording is byte-exact";
-        outcome.hostile = hostile();
-        return outcome;
-    }
-
-    static QByteArray segmentBody(int n) { return FakeProvider::content(n * 18800, 18800); }
-
-    LogCapture log;
-    FakeProvider provider;
-};
+using ManagerFaultTest = ManagerTest;
 
 } // namespace
 
@@ -104,12 +28,10 @@ TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
     // rename. Either way every save fails.
     ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("recordings.json")));
     ASSERT_TRUE(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::ExeOwner));
-    struct RestoreWritable
-    {
-        QString path;
-        ~RestoreWritable() { QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); }
-    } restore{folder.path()};
+    const auto restore = qScopeGuard(
+        [&] { QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
 
+    LogCapture log;
     RecordingManager &m = makeManager();
     const auto saveFailures = [&] {
         return log.all().filter(QRegularExpression(QStringLiteral("^\\[TivoluxRecorder\\] could not save recordings index: .+"))).size();
@@ -125,69 +47,42 @@ TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
     EXPECT_TRUE(QFileInfo(indexPath()).isDir());
 }
 
-TEST_F(ManagerFaultTest, TricklingProvidersHoldUpNothingElse)
+TEST_F(ManagerFaultTest, RecordingWaitingOnATricklingPlaylistStopsAtOnce)
 {
+    FakeProvider provider;
+    provider.serve(QStringLiteral("/trickle.m3u8"), FakeProvider::Answer::slowStream(1, 1000ms));
+    const Recording stored = due(provider.url(QStringLiteral("/trickle.m3u8")).toString(), "trickle.ts", 1h);
+    storeIndex({stored});
+    makeManager();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.bytesSent(QStringLiteral("/trickle.m3u8")) >= 1; }));
+    manager->stop(stored.id);
+    ASSERT_TRUE(waitFor(stored.id, Status::Stopped));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }))
+        << "the pending playlist request is dropped";
+}
+
+// Recordings of hostile answers run beside a normal one, all due now and
+// ending in an hour, while GET /api/recordings is asked every 50 ms: an answer
+// that waited for a fault would never come. The clock stands still until the
+// hostile ones have done what they can, the normal one has 100 kB and ten
+// answers came. Then the clock passes the end (a wake has each recorder
+// measure it at once): every recording must end, and releasing the recorders
+// must not hold up the API either.
+TEST_F(ManagerFaultTest, HostileProvidersHoldUpNothingElse)
+{
+    FakeProvider provider;
+    const auto segmentBody = [](int n) { return FakeProvider::content(n * 18800, 18800); };
     // One byte a second: as a stream, as a playlist, and as a segment.
     for (const char *path : {"/trickle.ts", "/trickle.m3u8", "/trickle-segment.ts"})
         provider.serve(QString::fromLatin1(path), FakeProvider::Answer::slowStream(1, 1000ms));
     provider.serve(QStringLiteral("/slow-segment.m3u8"),
                    FakeProvider::Answer::body("#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n/trickle-segment.ts\n"));
-
-    const Outcome outcome = runBeside(
-        {QStringLiteral("/trickle.ts"), QStringLiteral("/trickle.m3u8"), QStringLiteral("/slow-segment.m3u8")},
-        [&](const QList<Recording> &hostile) {
-            return hostile[0].bytes >= 1 && provider.bytesSent(QStringLiteral("/trickle-segment.ts")) >= 1;
-        });
-    ASSERT_EQ(outcome.hostile.size(), 3);
-    const Recording &stream = outcome.hostile[0];
-    EXPECT_EQ(stream.status, Status::Finished) << "a slow stream is still a stream";
-    EXPECT_EQ(fileOf(stream), FakeProvider::content(0, stream.bytes));
-    for (const Recording &hls : outcome.hostile.mid(1)) {
-        EXPECT_EQ(hls.status, Status::Failed) << "a body that never completes is never used";
-        EXPECT_EQ(hls.errorMessage, RecorderMessages::noVideo());
-        EXPECT_EQ(hls.bytes, 0);
-    }
-}
-
-TEST_F(ManagerFaultTest, RecordingWaitingOnATricklingPlaylistStopsAtOnce)
-{
-    provider.serve(QStringLiteral("/trickle.m3u8"), FakeProvider::Answer::slowStream(1, 1000ms));
-    const Recording stored = due(provider.url(QStringLiteral("/trickle.m3u8")).toString(), "trickle.ts", 1h);
-    storeIndex({stored});
-    RecordingManager &m = makeManager();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.bytesSent(QStringLiteral("/trickle.m3u8")) >= 1; }));
-    // The playlist never completes: the stop cannot wait for it.
-    m.stop(stored.id);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(stored.id) == Status::Stopped; }));
-    EXPECT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 0; }))
-        << "the pending playlist request is dropped";
-}
-
-TEST_F(ManagerFaultTest, EndlessHeadersHoldUpNothing)
-{
     // Header lines as fast as the recorder reads them, paced so that this
     // thread (which also runs the manager and the router) is not kept busy
     // by the fake itself.
     provider.serve(QStringLiteral("/fast-head.ts"), FakeProvider::Answer::endlessHead(2ms, 32 * 1024));
     provider.serve(QStringLiteral("/fast-head.m3u8"), FakeProvider::Answer::endlessHead(2ms, 32 * 1024));
     provider.serve(QStringLiteral("/slow-head.ts"), FakeProvider::Answer::endlessHead(100ms, 64));
-    const Outcome outcome =
-        runBeside({QStringLiteral("/fast-head.ts"), QStringLiteral("/fast-head.m3u8"), QStringLiteral("/slow-head.ts")});
-    ASSERT_EQ(outcome.hostile.size(), 3);
-    const QString tooLong = RecorderMessages::headTooLong(CaptureTransfer::longestHead);
-    const QStringList messages{tooLong, tooLong, RecorderMessages::noVideo()};
-    for (qsizetype i = 0; i < 3; ++i) {
-        EXPECT_EQ(outcome.hostile[i].status, Status::Failed) << i;
-        EXPECT_EQ(outcome.hostile[i].errorMessage, messages[i]) << i;
-        EXPECT_EQ(outcome.hostile[i].bytes, 0);
-    }
-    // Once the provider goes away, every recorder thread ends.
-    provider.closeConnections();
-    RetiredRecorderThreads::waitForAll();
-}
-
-TEST_F(ManagerFaultTest, TenMegabytePlaylistsAreReadWithoutHoldingAnythingUpAndEndAtTheirEndLists)
-{
     // A media playlist padded to 10 MB with tags around three segments, and
     // a master playlist of 10 MB of variants whose last one is the best.
     const int tenMegabytes = 10 * 1024 * 1024;
@@ -204,19 +99,69 @@ TEST_F(ManagerFaultTest, TenMegabytePlaylistsAreReadWithoutHoldingAnythingUpAndE
                                               + "#EXT-X-STREAM-INF:BANDWIDTH=2000\n/best.m3u8\n"));
     provider.serve(QStringLiteral("/best.m3u8"),
                    FakeProvider::Answer::body("#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n/seg1.ts\n#EXT-X-ENDLIST\n"));
+    provider.serve(QStringLiteral("/normal.ts"), FakeProvider::Answer::slowStream(4096, 5ms));
 
-    // Both finish while the clock stands an hour before their end date: only
-    // their end lists can have ended them.
-    const Outcome outcome = runBeside({QStringLiteral("/huge.m3u8"), QStringLiteral("/huge-master.m3u8")},
-                                      [](const QList<Recording> &hostile) {
-                                          return hostile[0].status != Status::Recording
-                                              && hostile[1].status != Status::Recording;
-                                      });
-    ASSERT_EQ(outcome.beforeEnd.size(), 2);
-    EXPECT_EQ(outcome.beforeEnd[0].status, Status::Finished);
-    EXPECT_EQ(fileOf(outcome.beforeEnd[0]), segmentBody(0) + segmentBody(1) + segmentBody(2));
-    EXPECT_EQ(outcome.beforeEnd[1].status, Status::Finished);
-    EXPECT_EQ(fileOf(outcome.beforeEnd[1]), segmentBody(1)) << "the best variant of the long list";
+    QList<Recording> stored;
+    for (const char *path : {"/normal.ts", "/trickle.ts", "/trickle.m3u8", "/slow-segment.m3u8", "/fast-head.ts",
+                             "/fast-head.m3u8", "/slow-head.ts", "/huge.m3u8", "/huge-master.m3u8"})
+        stored.append(due(provider.url(QString::fromLatin1(path)).toString(), QStringLiteral("%1.ts").arg(stored.size()), 1h));
+    storeIndex(stored);
+    RecordingManager &m = makeManager();
+    RecordingServer server({QHostAddress(QHostAddress::LocalHost), 0, {}, 0, &m});
+    server.start();
+    EXPECT_EQ(m.runningCount(), stored.size());
+    const auto at = [&](int i) { return *m.recording(stored[i].id); };
+    int answered = 0;
+    int unanswered = 0;
+    const auto probeUntil = [&](const std::function<bool()> &done) {
+        for (int i = 0; !done() && i < 400; ++i) {
+            const auto response = apiRequest(server.serverPort(), "GET", "/api/recordings");
+            ++(response && response->status == 200 ? answered : unanswered);
+            // A real loop, so that recorders released with deleteLater are
+            // destroyed here, as they are in the program.
+            QEventLoop pause;
+            QTimer::singleShot(50ms, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+        return done();
+    };
+
+    // The huge playlists finish while the clock stands an hour before their
+    // end date: only their end lists can have ended them.
+    EXPECT_TRUE(probeUntil([&] {
+        return answered >= 10 && at(0).bytes > 100 * 1024 && at(1).bytes >= 1
+            && provider.bytesSent(QStringLiteral("/trickle-segment.ts")) >= 1 && at(7).status != Status::Recording
+            && at(8).status != Status::Recording;
+    }));
+    const Recording huge = at(7);
+    const Recording master = at(8);
+    EXPECT_EQ(huge.status, Status::Finished);
+    EXPECT_EQ(fileOf(huge), segmentBody(0) + segmentBody(1) + segmentBody(2));
+    EXPECT_EQ(master.status, Status::Finished);
+    EXPECT_EQ(fileOf(master), segmentBody(1)) << "the best variant of the long list";
     EXPECT_EQ(provider.requestCount(QStringLiteral("/missing.m3u8")), 0);
-    EXPECT_EQ(outcome.hostile, outcome.beforeEnd) << "nothing changed at the end date";
+
+    clock.advance(1h);
+    emit wakeNotifier.didWakeFromSleep();
+    EXPECT_TRUE(probeUntil([&] { return m.runningCount() == 0; })) << "every recording ends at its end";
+    probeUntil([&, atEnd = answered] { return answered >= atEnd + 3; });
+    EXPECT_EQ(unanswered, 0);
+    for (const int i : {0, 1}) {
+        EXPECT_EQ(at(i).status, Status::Finished) << "a slow stream is still a stream";
+        EXPECT_EQ(fileOf(at(i)), FakeProvider::content(0, at(i).bytes));
+    }
+    // A body that never completes is never used; a head never ends.
+    const QString noVideo = RecorderMessages::noVideo();
+    const QString tooLong = RecorderMessages::headTooLong(CaptureTransfer::longestHead);
+    const QStringList messages{noVideo, noVideo, tooLong, tooLong, noVideo};
+    for (int i = 2; i < 7; ++i) {
+        EXPECT_EQ(at(i).status, Status::Failed) << i;
+        EXPECT_EQ(at(i).errorMessage, messages[i - 2]) << i;
+        EXPECT_EQ(at(i).bytes, 0) << i;
+    }
+    EXPECT_EQ(at(7), huge) << "nothing changed at the end date";
+    EXPECT_EQ(at(8), master);
+    // Once the provider goes away, every recorder thread ends.
+    provider.closeConnections();
+    RetiredRecorderThreads::waitForAll();
 }

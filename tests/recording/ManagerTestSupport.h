@@ -18,19 +18,15 @@
 
 // A wall clock that stands still until the test moves it on; the recorders
 // read it from their own threads.
-class TestClock
+struct TestClock
 {
-public:
-    QDateTime now() const { return function()(); }
-    void advance(std::chrono::milliseconds by) { *m_msecs += by.count(); }
+    std::shared_ptr<std::atomic<qint64>> msecs = std::make_shared<std::atomic<qint64>>(
+        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
+    void advance(std::chrono::milliseconds by) { *msecs += by.count(); }
     std::function<QDateTime()> function() const
     {
-        return [msecs = m_msecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
+        return [msecs = msecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
     }
-
-private:
-    std::shared_ptr<std::atomic<qint64>> m_msecs = std::make_shared<std::atomic<qint64>>(
-        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
 };
 
 // Counts the sleep-preventing activities the manager holds. Each settles on
@@ -74,6 +70,8 @@ public:
 class ManagerTest : public ::testing::Test
 {
 protected:
+    using Status = Recording::Status;
+
     void SetUp() override
     {
         ASSERT_TRUE(folder.isValid());
@@ -102,6 +100,7 @@ protected:
         return *manager;
     }
 
+public:
     static RecordingRequest request(const QString &streamURL, const QDateTime &start, const QDateTime &end,
                                     const QString &channelID = QStringLiteral("ch1"))
     {
@@ -115,6 +114,7 @@ protected:
         return r;
     }
 
+protected:
     // A programme on air now, for an hour.
     RecordingRequest onAir(const QString &streamURL, const QString &channelID = QStringLiteral("ch1")) const
     {
@@ -123,9 +123,8 @@ protected:
 
     static Recording value(const std::variant<Recording, RecorderError> &result)
     {
-        const auto *error = std::get_if<RecorderError>(&result);
-        EXPECT_FALSE(error) << error->message.toStdString();
-        return error ? Recording{} : std::get<Recording>(result);
+        EXPECT_EQ(errorOf(result), QString());
+        return std::holds_alternative<Recording>(result) ? std::get<Recording>(result) : Recording{};
     }
 
     static QString errorOf(const std::variant<Recording, RecorderError> &result)
@@ -146,27 +145,27 @@ protected:
         r.programEnd = now().addSecs(-1);
         r.endDate = now().addMSecs(untilEnd.count());
         r.fileName = fileName;
-        r.status = Recording::Status::Scheduled;
+        r.status = Status::Scheduled;
         return r;
     }
 
-    // Writes the index that the next manager loads.
-    void storeIndex(const QList<Recording> &recordings) const
-    {
-        ASSERT_FALSE(writeIndex(folder.path(), recordings));
-    }
+    void storeIndex(const QList<Recording> &recordings) const { ASSERT_FALSE(writeIndex(folder.path(), recordings)); }
 
-    QString indexPath() const { return QDir(folder.path()).filePath(QStringLiteral("recordings.json")); }
+    QString path(const QString &name) const { return QDir(folder.path()).filePath(name); }
+    QString indexPath() const { return path(QStringLiteral("recordings.json")); }
     QString indexText() const { return QString::fromUtf8(testsupport::readFile(indexPath())); }
-    QByteArray fileOf(const Recording &r) const { return testsupport::readFile(QDir(folder.path()).filePath(r.fileName)); }
-
-    Recording::Status statusOf(const QUuid &id) const
+    QByteArray fileOf(const Recording &r) const { return testsupport::readFile(path(r.fileName)); }
+    Status statusOf(const QUuid &id) const
     {
         const auto r = manager->recording(id);
-        return r ? r->status : Recording::Status::Scheduled;
+        return r ? r->status : Status::Scheduled;
+    }
+    bool waitFor(const QUuid &id, Status status) const
+    {
+        return testsupport::waitUntil([&] { return statusOf(id) == status; });
     }
 
-    QDateTime now() const { return clock.now(); }
+    QDateTime now() const { return clock.function()(); }
 
     TestClock clock;
     QTemporaryDir folder;

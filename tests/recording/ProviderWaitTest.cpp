@@ -9,7 +9,6 @@
 // check while it waits, counting its own recent starts on the account.
 namespace {
 
-using Status = Recording::Status;
 using namespace std::chrono_literals;
 
 const QString kAPI = QStringLiteral("/player_api.php");
@@ -45,32 +44,55 @@ protected:
         return ManagerTest::onAir(provider.url(QString::fromLatin1(path)).toString(), channel);
     }
 
+    // Drops the recorder's connection once data flows and waits until it
+    // either asked again or ended: it asks again only while its end date
+    // lies ahead.
+    void dropConnectionAndWait(const QString &path, const QUuid &id)
+    {
+        const qint64 bytes = manager->recording(id)->bytes;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return manager->recording(id)->bytes > bytes; }));
+        const int asked = provider.requestCount(path);
+        provider.closeConnections();
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return provider.requestCount(path) > asked || statusOf(id) != Status::Recording; }));
+    }
+
     FakeProvider provider;
 };
 
 } // namespace
 
-TEST_F(ProviderWaitTest, WaitingIsSavedOnceAndLoggedPerFullAnswer)
+TEST_F(ProviderWaitTest, RecentStartsCountInTheirWindowAndWaitingIsSavedOnceAndLoggedPerFullAnswer)
 {
-    provider.serve(kAPI, accountAnswer(2, 2));
+    provider.serve(kAPI, accountAnswer(0, 1));
     RecordingManager &m = makeWaitingManager();
     LogCapture log;
     const auto waits = [&] { return log.all().filter(QStringLiteral("connections in use")); };
-    const QString line = QStringLiteral("[TivoluxRecorder] provider 2/2 connections in use, Evening Film waits");
-    const Recording r = value(m.schedule(onAir("/live/u/p/1.ts")));
-    EXPECT_EQ(r.status, Status::Scheduled) << "the check answers later";
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(r.id) == Status::Waiting; }));
+    const QString line = QStringLiteral("[TivoluxRecorder] provider 1/1 connections in use, Evening Film waits");
+    const Recording first = value(m.schedule(onAir("/live/u/p/1.ts")));
+    EXPECT_EQ(first.status, Status::Scheduled) << "the check answers later";
+    ASSERT_TRUE(waitFor(first.id, Status::Recording));
+    m.stop(first.id);
+
+    // Inside the window its start counts on top of the provider's figure.
+    const Recording r = value(m.schedule(onAir("/live/u/p/2.ts", QStringLiteral("ch2"))));
+    ASSERT_TRUE(waitFor(r.id, Status::Waiting));
     EXPECT_TRUE(indexText().contains(QLatin1String("\"waiting\"")));
     EXPECT_EQ(inhibitor->live, 1) << "a waiting recording keeps the computer awake";
     EXPECT_EQ(waits(), QStringList{line});
-
     ASSERT_TRUE(QFile::remove(indexPath()));
+    clock.advance(19s);
     m.checkSchedule();
     ASSERT_TRUE(testsupport::waitUntil([&] { return waits() == QStringList{line, line}; }));
     EXPECT_FALSE(QFile::exists(indexPath())) << "a recording already waiting is not saved again";
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/1.ts")), 0);
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/2.ts")), 0);
     m.stop(r.id);
     EXPECT_FALSE(m.recording(r.id)) << "a waiting recording is withdrawn";
+
+    // Once the window has passed it no longer does.
+    clock.advance(2s);
+    const Recording later = value(m.schedule(onAir("/live/u/p/3.ts", QStringLiteral("ch3"))));
+    ASSERT_TRUE(waitFor(later.id, Status::Recording));
 }
 
 TEST_F(ProviderWaitTest, StoppedOrDeletedDuringTheCheckIsNeverStartedAndUnansweredChecksGoAhead)
@@ -84,53 +106,37 @@ TEST_F(ProviderWaitTest, StoppedOrDeletedDuringTheCheckIsNeverStartedAndUnanswer
     m.deleteRecording(deleted.id);
     // A later check gives up after the others and goes ahead.
     const Recording witness = value(m.schedule(onAir("/live/u/p/3.ts", QStringLiteral("ch3"))));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(witness.id) == Status::Recording; }));
+    ASSERT_TRUE(waitFor(witness.id, Status::Recording));
     EXPECT_EQ(m.recordings(), QList<Recording>{*m.recording(witness.id)});
     EXPECT_EQ(m.runningCount(), 1);
     EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/1.ts")), 0);
     EXPECT_EQ(provider.requestCount(QStringLiteral("/live/u/p/2.ts")), 0);
 }
 
-TEST_F(ProviderWaitTest, ExtensionDuringTheCheckIsHonoured)
+// An extension made while the provider check is pending and one made while
+// recording both reach the recorder: past the planned end, and past the first
+// extended end, a dropped connection is taken up again; past the last, not.
+TEST_F(ProviderWaitTest, ExtensionsDuringTheCheckAndWhileRecordingReachTheRecorder)
 {
     provider.serve(kAPI, FakeProvider::Answer::silence());
-    const Recording stored = due(provider.url(QStringLiteral("/live/u/p/1.ts")).toString(), QStringLiteral("a.ts"), 2s);
+    const QString stream = QStringLiteral("/live/u/p/1.ts");
+    const Recording stored = due(provider.url(stream).toString(), QStringLiteral("a.ts"), 2s);
     storeIndex({stored});
     RecordingManager &m = makeWaitingManager();
     ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(kAPI) == 1; }));
     const Recording extended = value(m.extend(stored.id, 1));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(stored.id) == Status::Recording; }));
+    EXPECT_EQ(extended.endDate, stored.endDate.addSecs(60));
+    ASSERT_TRUE(waitFor(stored.id, Status::Recording));
     EXPECT_EQ(m.recording(stored.id)->endDate, extended.endDate);
 
-    // Past the planned end, the recorder takes up a dropped connection
-    // again: it got the extended end.
-    ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(stored.id)->bytes > 0; }));
     clock.advance(30s);
-    provider.closeConnections();
-    const QString stream = QStringLiteral("/live/u/p/1.ts");
-    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(stream) == 2 || m.runningCount() == 0; }));
-    EXPECT_EQ(statusOf(stored.id), Status::Recording);
-}
-
-TEST_F(ProviderWaitTest, RecentStartsCountOnlyInsideTheirWindow)
-{
-    provider.serve(kAPI, accountAnswer(0, 1));
-    RecordingManager &m = makeWaitingManager();
-    LogCapture log;
-    const auto waits = [&] { return log.all().filter(QStringLiteral("provider 1/1 connections in use")).size(); };
-    const Recording first = value(m.schedule(onAir("/live/u/p/1.ts")));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(first.id) == Status::Recording; }));
-
-    // Inside the window the start counts on top of the provider's figure.
-    const Recording blocked = value(m.schedule(onAir("/live/u/p/2.ts", QStringLiteral("ch2"))));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(blocked.id) == Status::Waiting; }));
-    clock.advance(19s);
-    m.checkSchedule();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return waits() == 2; }));
-    EXPECT_EQ(statusOf(blocked.id), Status::Waiting);
-
-    // Once the window has passed it no longer does.
-    clock.advance(2s);
-    m.checkSchedule();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return statusOf(blocked.id) == Status::Recording; }));
+    dropConnectionAndWait(stream, stored.id);
+    EXPECT_EQ(statusOf(stored.id), Status::Recording) << "the recorder got the end extended during the check";
+    EXPECT_EQ(value(m.extend(stored.id, 1)).endDate, stored.endDate.addSecs(120));
+    clock.advance(60s);
+    dropConnectionAndWait(stream, stored.id);
+    EXPECT_EQ(statusOf(stored.id), Status::Recording) << "the running recorder follows the new end";
+    clock.advance(40s);
+    dropConnectionAndWait(stream, stored.id);
+    ASSERT_TRUE(waitFor(stored.id, Status::Finished));
 }

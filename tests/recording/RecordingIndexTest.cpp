@@ -5,8 +5,6 @@
 
 namespace {
 
-using Status = Recording::Status;
-
 class RecordingIndexTest : public ManagerTest
 {
 protected:
@@ -17,31 +15,6 @@ protected:
         r.bytes = bytes;
         return r;
     }
-
-    QString path(const QString &name) const { return QDir(folder.path()).filePath(name); }
-};
-
-// Lowers this process's file size limit for its lifetime; writes beyond it
-// fail with EFBIG instead of raising SIGXFSZ.
-class ScopedFileSizeLimit
-{
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit lowered{bytes, m_saved.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~ScopedFileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_savedHandler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_savedHandler)(int) = SIG_DFL;
 };
 
 } // namespace
@@ -56,52 +29,42 @@ TEST_F(RecordingIndexTest, LoadRepairsRunningAndTakesSizesFromFiles)
         recordingWith(Status::Finished, QStringLiteral("gone.ts"), 999),
         recordingWith(Status::Waiting, QStringLiteral("waiting.ts"), 7),
     };
-    ASSERT_FALSE(writeIndex(folder.path(), stored));
-
+    storeIndex(stored);
     const QList<Recording> loaded = readIndex(folder.path());
     ASSERT_EQ(loaded.size(), 4);
     EXPECT_EQ(loaded[0].status, Status::Interrupted);
-    EXPECT_EQ(loaded[0].bytes, 1234);
-    EXPECT_EQ(loaded[1].bytes, 10);
-    EXPECT_EQ(loaded[2].bytes, 0);
-    EXPECT_FALSE(loaded[2].isPlayable());
-    EXPECT_EQ(loaded[3].bytes, 7) << "waiting recordings keep their count";
     EXPECT_EQ(loaded[1].id, stored[1].id) << "order kept";
+    EXPECT_FALSE(loaded[2].isPlayable());
+    EXPECT_EQ((QList<qint64>{loaded[0].bytes, loaded[1].bytes, loaded[2].bytes, loaded[3].bytes}),
+              (QList<qint64>{1234, 10, 0, 7})) << "sizes from the files; waiting recordings keep their count";
 }
 
-TEST_F(RecordingIndexTest, UndecodableIndexIsKeptAsideAndNotLost)
-{
-    QByteArray bad = sharedJSONEncoder().data(
-        sharedJSONEncoder().encode(QList<Recording>{recordingWith(Status::Finished, QStringLiteral("a.ts"), 1)}));
-    bad.replace("\"finished\"", "\"paused\"");
-    testsupport::writeFile(indexPath(), bad);
-
-    RecordingManager &m = makeManager();
-    EXPECT_TRUE(m.recordings().isEmpty());
-    m.saveIndex();
-
-    const QStringList kept = QDir(folder.path()).entryList({QStringLiteral("recordings.json.unreadable-*")});
-    ASSERT_EQ(kept.size(), 1);
-    EXPECT_EQ(testsupport::readFile(path(kept.first())), bad);
-    EXPECT_EQ(testsupport::readFile(path(QStringLiteral("recordings.json"))).trimmed(), QByteArray("[\n]"));
-}
-
-TEST_F(RecordingIndexTest, MissingIndexIsEmptyAndSaveCreatesFolder)
+TEST_F(RecordingIndexTest, MissingIndexCreatesNothingAndUndecodableOneIsKeptAside)
 {
     const QString nested = path(QStringLiteral("deeper/still"));
     QSettings().setValue(QLatin1String(kFolderPathSettingKey), nested);
-    RecordingManager &m = makeManager();
-    EXPECT_TRUE(m.recordings().isEmpty());
+    EXPECT_TRUE(makeManager().recordings().isEmpty());
     EXPECT_FALSE(QDir(nested).exists()) << "loading creates nothing";
-    m.saveIndex();
-    EXPECT_TRUE(QFile::exists(QDir(nested).filePath(QStringLiteral("recordings.json"))));
-    EXPECT_TRUE(QDir(folder.path()).entryList({QStringLiteral("*.unreadable-*")}).isEmpty());
+    manager->saveIndex();
+    const QString index = QDir(nested).filePath(QStringLiteral("recordings.json"));
+    EXPECT_EQ(testsupport::readFile(index).trimmed(), QByteArray("[\n]"));
+
+    QByteArray bad = sharedJSONEncoder().data(
+        sharedJSONEncoder().encode(QList<Recording>{recordingWith(Status::Finished, QStringLiteral("a.ts"), 1)}));
+    bad.replace("\"finished\"", "\"paused\"");
+    testsupport::writeFile(index, bad);
+    EXPECT_TRUE(makeManager().recordings().isEmpty());
+    manager->saveIndex();
+    const QStringList kept = QDir(nested).entryList({QStringLiteral("recordings.json.unreadable-*")});
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(testsupport::readFile(QDir(nested).filePath(kept.first())), bad);
+    EXPECT_EQ(testsupport::readFile(index).trimmed(), QByteArray("[\n]"));
 }
 
 TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
 {
     const QList<Recording> old = {recordingWith(Status::Finished, QStringLiteral("old.ts"), 0)};
-    ASSERT_FALSE(writeIndex(folder.path(), old));
+    storeIndex(old);
     const QByteArray before = testsupport::readFile(indexPath());
 
     // A size limit below the new index and above the old one makes the save
@@ -109,10 +72,15 @@ TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
     QList<Recording> many;
     for (int i = 0; i < 50; ++i)
         many.append(recordingWith(Status::Finished, QStringLiteral("new%1.ts").arg(i), i));
-    const auto error = [&] {
-        const ScopedFileSizeLimit limit(before.size() + 100);
-        return writeIndex(folder.path(), many);
-    }();
+    // Writes beyond the limit fail with EFBIG instead of raising SIGXFSZ.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit lowered{rlim_t(before.size() + 100), saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &lowered);
+    const auto error = writeIndex(folder.path(), many);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
     EXPECT_TRUE(error && !error->isEmpty()) << "failed with a reason";
     EXPECT_EQ(testsupport::readFile(indexPath()), before) << "the old index is untouched";
     EXPECT_EQ(readIndex(folder.path()), old);

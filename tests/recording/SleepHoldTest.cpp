@@ -6,37 +6,16 @@
 
 #include <QSignalSpy>
 
-// When the manager keeps the computer awake: with wake scheduling off, while
-// any recording is scheduled; with it on, only from shortly before a start,
-// since the computer will be woken for it. And what happens when the system
-// does not grant the hold.
 namespace {
 
 using namespace std::chrono_literals;
 
 RecordingRequest startingAt(const QDateTime &start, const char *channel)
 {
-    RecordingRequest r;
-    r.title = r.channelName = r.channelID = QString::fromLatin1(channel);
-    r.streamURL = QStringLiteral("http://127.0.0.1:1/s.ts");
-    r.programStart = start;
-    r.programEnd = start.addSecs(3600);
-    return r;
+    return ManagerTest::request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600), channel);
 }
 
 } // namespace
-
-TEST_F(ManagerTest, WithWakeOffAnyScheduledRecordingHolds)
-{
-    RecordingManager &m = makeManager();
-    EXPECT_EQ(inhibitor->live, 0);
-    const Recording r = value(m.schedule(startingAt(now().addDays(2), "later")));
-    EXPECT_EQ(inhibitor->live, 1);
-    m.checkSchedule();
-    EXPECT_EQ(inhibitor->begun, 1) << "a held activity is never restarted";
-    m.deleteRecording(r.id);
-    EXPECT_EQ(inhibitor->live, 0);
-}
 
 TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
 {
@@ -46,7 +25,8 @@ TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
     WakeScheduler scheduler({{}, registration, [&](QObject *parent) -> WakeHelperConnection * {
                                  return new FakeHelperConnection(helperCalls, parent);
                              }, clock.function(), {}});
-    // The real look-ahead of 3 minutes.
+    // With wake scheduling on, only recordings within the real look-ahead of
+    // 3 minutes hold, since the computer will be woken for the others.
     RecordingManager &m = makeManager([&](RecordingManager::Environment &e) { e.wakeScheduler = &scheduler; });
 
     const Recording far = value(m.schedule(startingAt(now().addSecs(600), "far")));
@@ -72,16 +52,18 @@ TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
     manager.reset(); // before the scheduler it uses
 }
 
-TEST_F(ManagerTest, AFailedHoldIsAskedForAgainAtEveryCheckAndLoggedOnceEachWay)
+// With wake scheduling off any scheduled recording holds; a hold the system
+// refuses is asked for again at every check, one granted is kept.
+TEST_F(ManagerTest, WithWakeOffAnyRecordingHoldsAndAFailedHoldIsAskedForAgainAndLoggedOnceEachWay)
 {
     inhibitor->failure = QStringLiteral("logind is not there");
     // Here the schedule timer runs the checks.
-    RecordingManager &m = makeManager([](RecordingManager::Environment &environment) {
-        environment.timing.schedulePeriod = 10ms;
-    });
+    RecordingManager &m = makeManager([](RecordingManager::Environment &e) { e.timing.schedulePeriod = 10ms; });
     QSignalSpy holdChanges(&m, &RecordingManager::sleepHoldDidChange);
     LogCapture log;
-    value(m.schedule(startingAt(now().addDays(2), "later")));
+    EXPECT_EQ(inhibitor->live, 0);
+    const Recording r = value(m.schedule(startingAt(now().addDays(2), "later")));
+    EXPECT_EQ(inhibitor->live, 1);
 
     ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->begun >= 3; })) << "asked again at each check";
     EXPECT_FALSE(m.isHoldingSleep());
@@ -94,9 +76,11 @@ TEST_F(ManagerTest, AFailedHoldIsAskedForAgainAtEveryCheckAndLoggedOnceEachWay)
     const int begun = inhibitor->begun;
     const auto changes = holdChanges.count();
     m.checkSchedule();
-    EXPECT_EQ(inhibitor->begun, begun) << "a hold in place is kept";
+    EXPECT_EQ(inhibitor->begun, begun) << "a held activity is never restarted";
     EXPECT_EQ(holdChanges.count(), changes);
     EXPECT_EQ(log.all().filter(QStringLiteral("awake")),
               (QStringList{QStringLiteral("[TivoluxRecorder] cannot keep the computer awake: logind is not there"),
                            QStringLiteral("[TivoluxRecorder] the computer is kept awake again")}));
+    m.deleteRecording(r.id);
+    EXPECT_EQ(inhibitor->live, 0);
 }
