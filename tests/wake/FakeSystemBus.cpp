@@ -33,6 +33,9 @@ QVariantMap propertiesOf(const QDBusArgument &list)
             calendar.beginArray();
             calendar.beginStructure();
             calendar >> base >> expression;
+            // Each begin needs its end: the argument holds the message until then.
+            calendar.endStructure();
+            calendar.endArray();
             value.setVariant(base + QLatin1Char(' ') + expression);
         }
         properties.insert(name, value.variant());
