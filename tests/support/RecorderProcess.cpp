@@ -155,10 +155,18 @@ bool RecorderProcess::start(bool waitForAPI)
         const qsizetype at = status.indexOf("SigCgt:") + 7;
         return at > 6 && (status.mid(at, 17).trimmed().toULongLong(nullptr, 16) & (quint64(1) << (SIGTERM - 1)));
     };
+    // The API is up once it answers a request. The probe waits for the server
+    // to close the connection, so that the probe no longer holds one of the
+    // server's connection slots when the caller goes on.
     return launch() && waitUntil(catchesTerm) && (!waitForAPI || waitUntil([this] {
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, m_port);
-        return probe.waitForConnected(1000);
+        if (!probe.waitForConnected(1000))
+            return false;
+        probe.write("GET /api/info HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        while (probe.waitForReadyRead(1000))
+            probe.readAll();
+        return probe.state() == QAbstractSocket::UnconnectedState && probe.error() == QAbstractSocket::RemoteHostClosedError;
     }));
 }
 
