@@ -1,41 +1,19 @@
 #include "RecorderProcess.h"
 
 #include "JSONCoding.h"
+#include "TestSupport.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 
 #include <csignal>
 #include <sys/resource.h>
 
-namespace {
-
-bool waitUntil(const std::function<bool()> &predicate, int milliseconds = 10000)
-{
-    const QDeadlineTimer deadline(milliseconds);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
+using testsupport::waitUntil;
 
 RecorderProcess::RecorderProcess(const QString &program)
     : RecorderProcess(std::make_shared<QTemporaryDir>(), program)
@@ -125,7 +103,7 @@ void RecorderProcess::writeIndex(const QList<Recording> &recordings) const
 
 std::optional<QList<Recording>> RecorderProcess::readIndex() const
 {
-    return sharedJSONDecoder().decodeRecordings(readAll(filePath(QStringLiteral("recordings.json"))));
+    return sharedJSONDecoder().decodeRecordings(testsupport::readFile(filePath(QStringLiteral("recordings.json"))));
 }
 
 bool RecorderProcess::launch()
@@ -151,7 +129,7 @@ bool RecorderProcess::start(bool waitForAPI)
 {
     // The caught-signals mask in /proc names the program's own SIGTERM handler.
     const auto catchesTerm = [this] {
-        const QByteArray status = readAll(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        const QByteArray status = testsupport::readFile(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
         const qsizetype at = status.indexOf("SigCgt:") + 7;
         return at > 6 && (status.mid(at, 17).trimmed().toULongLong(nullptr, 16) & (quint64(1) << (SIGTERM - 1)));
     };
