@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "BrokenPipes.h"
 #include "LogindSleepInhibitor.h"
 #include "LogindWakeNotifier.h"
 #include "OpenFileLimit.h"
@@ -87,6 +88,7 @@ int runDesktop(QCoreApplication &app, SingleInstance &instance)
 
 int main(int argc, char **argv)
 {
+    surviveBrokenPipes();
     bool headless = headlessRequested(argc, argv) || !displayAvailable();
 #ifndef TIVOLUX_DESKTOP
     headless = true;

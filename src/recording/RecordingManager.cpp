@@ -567,10 +567,12 @@ void RecordingManager::loadIndex()
 
 void RecordingManager::saveIndex()
 {
-    syncWakes();
-    postChange();
+    // The index first: it is what a user would lose if the process ended
+    // in what follows (as it may when it saves on the way out).
     if (const auto error = writeIndex(recordingsFolderURL(), m_recordings))
         qWarning().noquote() << QStringLiteral("[TivoluxRecorder] could not save recordings index: ") + *error;
+    syncWakes();
+    postChange();
 }
 
 void RecordingManager::postChange()

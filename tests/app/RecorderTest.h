@@ -47,6 +47,20 @@ protected:
         return std::nullopt;
     }
     static qint64 fileSize(const QString &path) { return QFileInfo(path).size(); }
+    // How the program ended, if it has, and all it wrote to standard error.
+    std::string exitReport()
+    {
+        QProcess &process = recorder.process();
+        QString report;
+        if (process.state() == QProcess::NotRunning) {
+            report = process.exitStatus() == QProcess::CrashExit
+                         ? QStringLiteral("ended by a signal")
+                         : QStringLiteral("exited with status %1").arg(process.exitCode());
+        } else {
+            report = QStringLiteral("still running");
+        }
+        return (report + QStringLiteral("; standard error: ") + QString::fromLocal8Bit(recorder.output())).toStdString();
+    }
 
     static inline const QString kLive = QStringLiteral("/live.ts");
     FakeProvider provider;
