@@ -81,7 +81,8 @@ TEST_F(DisplayLoss, LosingTheDisplaySavesTheRunningRecordingAsStopped)
     const Recording onAir = onAirRecording(serveLive(1024, 10), QStringLiteral("on air.ts"));
     recorder.writeIndex({onAir});
     recorder.runOnDesktop(QStringLiteral(":%1").arg(number));
-    ASSERT_TRUE(recorder.start());
+    // The API answers once the launch is over, tray and window made.
+    ASSERT_TRUE(recorder.start(true));
     ASSERT_TRUE(waitForLiveBytes(4096));
 
     const QDateTime lost = QDateTime::currentDateTimeUtc().addSecs(-1);
