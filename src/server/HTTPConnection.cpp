@@ -70,7 +70,10 @@ ssize_t sendFileQuietly(int socket, int file, off_t *offset, size_t count)
     pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
     const ssize_t sent = ::sendfile(socket, file, offset, count);
     const int error = errno;
-    if (sent < 0 && error == EPIPE && !alreadyPending) {
+    // The peer may also go while the call is under way, which then returns
+    // what it sent and still raises the signal: whatever the call returned, a
+    // signal that was not pending before is taken off.
+    if (!alreadyPending) {
         const timespec noWait{};
         while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
         }
