@@ -1,42 +1,20 @@
 #include "RecorderInfo.h"
 #include "ServerFixture.h"
 
-namespace {
-
-const QByteArray kJSON = "application/json; charset=utf-8";
-
-QByteArray scheduleBody(const QDateTime &start, const QDateTime &end)
+class APIRouterTest : public ServerFixture
 {
-    return R"({"title":"Evening Film","channelName":"Channel One","channelID":"ch7",)"
-           R"("streamURL":"http://127.0.0.1:9/live/u/p/7.ts","programStart":")"
-           + start.toString(Qt::ISODate).toLatin1() + R"(","programEnd":")" + end.toString(Qt::ISODate).toLatin1() + "\"}";
-}
-
-void expectAnswer(const std::optional<HTTPResponse> &response, const QByteArray &status, const QByteArray &type = {},
-                  const QByteArray &body = {}, const QByteArray &what = {})
-{
-    ASSERT_TRUE(response) << what.constData();
-    EXPECT_EQ(response->statusLine, "HTTP/1.1 " + status) << what.constData();
-    if (!type.isEmpty()) {
-        EXPECT_EQ(response->header("Content-Type"), type) << what.constData();
-        EXPECT_EQ(response->body, body) << what.constData();
+protected:
+    // A refusal: 400 with the error text in JSON.
+    static void expectRefusal(const std::optional<HTTPResponse> &response, const QByteArray &error,
+                              const QByteArray &what = {})
+    {
+        expectAnswer(response, "400 Bad Request", kJSON, R"({"error":")" + error + R"("})", what);
     }
-}
-
-// A refusal: 400 with the error text in JSON.
-void expectRefusal(const std::optional<HTTPResponse> &response, const QByteArray &error, const QByteArray &what = {})
-{
-    expectAnswer(response, "400 Bad Request", kJSON, R"({"error":")" + error + R"("})", what);
-}
-
-void expectNotFound(const std::optional<HTTPResponse> &response, const QByteArray &what)
-{
-    expectAnswer(response, "404 Not Found", "text/plain; charset=utf-8", "404 Not Found", what);
-}
-
-} // namespace
-
-using APIRouterTest = ServerFixture;
+    static void expectNotFound(const std::optional<HTTPResponse> &response, const QByteArray &what)
+    {
+        expectAnswer(response, "404 Not Found", "text/plain; charset=utf-8", "404 Not Found", what);
+    }
+};
 
 TEST_F(APIRouterTest, InfoThePageAndItsStatusAndNothingElse)
 {
@@ -48,10 +26,8 @@ TEST_F(APIRouterTest, InfoThePageAndItsStatusAndNothingElse)
     EXPECT_EQ(json(info).object(), (QJsonObject{{QStringLiteral("name"), QStringLiteral("Tivolux Recorder")},
                                                 {QStringLiteral("version"), QStringLiteral(TIVOLUX_VERSION)},
                                                 {QStringLiteral("computerName"), RecorderInfo::hostComputerName()}}));
-    // Slashes, a query, escapes and the method's letter case do not matter.
-    for (const QByteArray path : {"/api//info/", "/api/info?x=1", "/api/%69nfo"})
-        EXPECT_EQ(request("GET", path)->body, info->body) << path.constData();
-    EXPECT_EQ(request("get", "/api/info")->body, info->body);
+    // Empty segments do not matter.
+    EXPECT_EQ(request("GET", "/api//info/")->body, info->body);
 
     // The page is self-contained: nothing is fetched from anywhere else.
     const auto page = request("GET", "/");
@@ -144,11 +120,11 @@ TEST_F(APIRouterTest, ScheduleExtendStopAndDeleteAnswerTheRecordingOrTheReason)
     EXPECT_FALSE(QFile::exists(filePath(finished)));
 
     for (const QByteArray &body : {QByteArray(""), QByteArray("{}"), QByteArray("not json"),
-                                   scheduleBody(start, start.addSecs(3600)).replace("Z\"", ".5Z\"")})
+                                   scheduleBody(start).replace("Z\"", ".5Z\"")})
         expectRefusal(request("POST", "/api/recordings", body), "Invalid request.", body);
-    expectRefusal(request("POST", "/api/recordings", scheduleBody(now.addSecs(-7200), now.addSecs(-3600))),
+    expectRefusal(request("POST", "/api/recordings", scheduleBody(now.addSecs(-7200))),
                   "This programme has already ended.");
-    const auto created = request("POST", "/api/recordings", scheduleBody(start, start.addSecs(3600)));
+    const auto created = request("POST", "/api/recordings", scheduleBody(start));
     expectAnswer(created, "201 Created");
     EXPECT_EQ(json(created).object().value(QStringLiteral("status")).toString(), QStringLiteral("scheduled"));
     ASSERT_EQ(manager->recordings().size(), 1);
@@ -158,8 +134,7 @@ TEST_F(APIRouterTest, ScheduleExtendStopAndDeleteAnswerTheRecordingOrTheReason)
 TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
 {
     const Recording finished = servedRecording(QStringLiteral("finished"), Recording::Status::Finished);
-    QByteArray content(1000, 'x');
-    content[990] = 'y';
+    const QByteArray content(1000, 'x');
     testsupport::writeFile(filePath(finished), content);
     Recording escaping = servedRecording(QStringLiteral("escaping"), Recording::Status::Finished);
     escaping.fileName = QStringLiteral("../outside.ts");
@@ -174,10 +149,8 @@ TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
     const auto whole = request("GET", path);
     expectAnswer(whole, "200 OK");
     EXPECT_EQ(whole->body, content);
-    const auto lower = request("GET", path.toLower(), {}, "Range: bytes=-10\r\n");
-    expectAnswer(lower, "206 Partial Content");
-    EXPECT_EQ(lower->body, content.right(10));
-    const auto head = request("HEAD", path, {}, "Range: bytes=0-99\r\n");
+    // Lower-case ids name the same file; the range and HEAD reach the file answer.
+    const auto head = request("HEAD", path.toLower(), {}, "Range: bytes=0-99\r\n");
     expectAnswer(head, "206 Partial Content");
     EXPECT_EQ(head->header("Content-Length"), "100");
     EXPECT_TRUE(head->body.isEmpty());

@@ -47,9 +47,7 @@ TEST_F(OriginRuleServerTest, WebPagesOfOtherSitesCanNeitherScheduleNorReadNorDel
 {
     const Recording finished = servedRecording(QStringLiteral("finished"), Recording::Status::Finished, 10);
     start({finished});
-    const QByteArray body = R"({"title":"Evening Film","channelName":"Channel One","channelID":"ch7",)"
-                            R"("streamURL":"http://127.0.0.1:9/live/u/p/7.ts",)"
-                            R"("programStart":"2099-01-01T20:00:00Z","programEnd":"2099-01-01T21:00:00Z"})";
+    const QByteArray body = scheduleBody(QDateTime(QDate(2099, 1, 1), QTime(20, 0), Qt::UTC));
     const QByteArray evil = "evil.example:" + QByteArray::number(port);
     // A cross-site form-like POST, which a browser sends without asking
     // first, and a page whose name was rebound to the recorder's address.
@@ -60,11 +58,8 @@ TEST_F(OriginRuleServerTest, WebPagesOfOtherSitesCanNeitherScheduleNorReadNorDel
         {"GET", "/recordings/" + idText(finished) + ".ts"}, {"GET", "/"}};
     for (const QByteArray &headers : {crossSite, rebound}) {
         for (const auto &[method, path] : refused) {
-            const auto response = request(method, path, method == "POST" ? body : QByteArray(), headers);
-            ASSERT_TRUE(response) << path.constData();
-            EXPECT_EQ(response->statusLine, "HTTP/1.1 403 Forbidden") << path.constData();
-            EXPECT_EQ(response->header("Content-Type"), "application/json; charset=utf-8") << path.constData();
-            EXPECT_EQ(response->body, R"({"error":"Requests from web pages are not accepted."})") << path.constData();
+            expectAnswer(request(method, path, method == "POST" ? body : QByteArray(), headers), "403 Forbidden", kJSON,
+                         R"({"error":"Requests from web pages are not accepted."})", method + ' ' + path);
         }
     }
     ASSERT_EQ(manager->recordings().size(), 1);
