@@ -52,32 +52,6 @@ TEST_F(APIRouterTest, InfoThePageAndItsStatusAndNothingElse)
                        line);
 }
 
-TEST_F(APIRouterTest, ListTellsPlayabilityAndKeepsPrivateFieldsPrivate)
-{
-    using Status = Recording::Status;
-    const Recording waiting = servedRecording(QStringLiteral("waiting"), Status::Waiting, 5000);
-    const Recording failedEmpty = servedRecording(QStringLiteral("failed-empty"), Status::Failed);
-    const Recording failedWithBytes = servedRecording(QStringLiteral("failed-bytes"), Status::Failed, 5000);
-    testsupport::writeFile(filePath(failedWithBytes), QByteArray(5000, 'x'));
-    start({waiting, failedEmpty, failedWithBytes});
-
-    const auto response = request("GET", "/api/recordings");
-    expectAnswer(response, "200 OK");
-    const QJsonArray list = json(response).array();
-    ASSERT_EQ(list.size(), 3);
-    const Recording *expected[] = {&waiting, &failedEmpty, &failedWithBytes};
-    for (qsizetype i = 0; i < list.size(); ++i) {
-        const QJsonObject info = list.at(i).toObject();
-        EXPECT_EQ(info.value(QStringLiteral("id")).toString().toLatin1(), idText(*expected[i]));
-        EXPECT_EQ(info.value(QStringLiteral("isPlayable")).toBool(), i == 2) << i;
-        EXPECT_EQ(info.value(QStringLiteral("videoPath")).toString().toLatin1(),
-                  "/recordings/" + idText(*expected[i]) + ".ts");
-    }
-    EXPECT_EQ(list.at(0).toObject().value(QStringLiteral("bytes")).toInteger(), 5000);
-    EXPECT_FALSE(response->body.contains("streamURL"));
-    EXPECT_FALSE(response->body.contains("fileName"));
-}
-
 TEST_F(APIRouterTest, ScheduleExtendStopAndDeleteAnswerTheRecordingOrTheReason)
 {
     const Recording scheduled = servedRecording(QStringLiteral("scheduled"), Recording::Status::Scheduled);
@@ -131,21 +105,40 @@ TEST_F(APIRouterTest, ScheduleExtendStopAndDeleteAnswerTheRecordingOrTheReason)
     EXPECT_EQ(manager->recordings().first().id, QUuid::fromString(json(created).object().value(QStringLiteral("id")).toString()));
 }
 
-TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
+TEST_F(APIRouterTest, ListTellsPlayabilityKeepsPrivateFieldsPrivateAndFilesArePlayedByTheirVideoPath)
 {
-    const Recording finished = servedRecording(QStringLiteral("finished"), Recording::Status::Finished);
+    using Status = Recording::Status;
+    const Recording waiting = servedRecording(QStringLiteral("waiting"), Status::Waiting, 5000);
+    const Recording empty = servedRecording(QStringLiteral("failed-empty"), Status::Failed);
+    testsupport::writeFile(filePath(empty), QByteArray());
+    const Recording failed = servedRecording(QStringLiteral("failed-bytes"), Status::Failed);
     const QByteArray content(1000, 'x');
-    testsupport::writeFile(filePath(finished), content);
-    Recording escaping = servedRecording(QStringLiteral("escaping"), Recording::Status::Finished);
+    testsupport::writeFile(filePath(failed), content);
+    const Recording missing = servedRecording(QStringLiteral("missing"), Status::Stopped);
+    Recording escaping = servedRecording(QStringLiteral("escaping"), Status::Finished);
     escaping.fileName = QStringLiteral("../outside.ts");
     testsupport::writeFile(root.filePath(QStringLiteral("outside.ts")), "secret");
     ASSERT_TRUE(QFile::exists(filePath(escaping)));
-    const Recording missing = servedRecording(QStringLiteral("missing"), Recording::Status::Stopped);
-    const Recording empty = servedRecording(QStringLiteral("empty"), Recording::Status::Failed);
-    testsupport::writeFile(filePath(empty), QByteArray());
-    start({finished, escaping, missing, empty});
+    start({waiting, empty, failed, missing, escaping});
 
-    const QByteArray path = "/recordings/" + idText(finished) + ".ts";
+    const auto response = request("GET", "/api/recordings");
+    expectAnswer(response, "200 OK");
+    const QJsonArray list = json(response).array();
+    ASSERT_EQ(list.size(), 5);
+    const Recording *expected[] = {&waiting, &empty, &failed, &missing};
+    for (qsizetype i = 0; i < 4; ++i) {
+        const QJsonObject info = list.at(i).toObject();
+        EXPECT_EQ(info.value(QStringLiteral("id")).toString().toLatin1(), idText(*expected[i]));
+        EXPECT_EQ(info.value(QStringLiteral("isPlayable")).toBool(), i == 2) << i;
+        EXPECT_EQ(info.value(QStringLiteral("videoPath")).toString().toLatin1(),
+                  "/recordings/" + idText(*expected[i]) + ".ts");
+    }
+    EXPECT_EQ(list.at(0).toObject().value(QStringLiteral("bytes")).toInteger(), 5000);
+    EXPECT_FALSE(response->body.contains("streamURL"));
+    EXPECT_FALSE(response->body.contains("fileName"));
+
+    // A failed recording that kept bytes plays like any other.
+    const QByteArray path = "/recordings/" + idText(failed) + ".ts";
     const auto whole = request("GET", path);
     expectAnswer(whole, "200 OK");
     EXPECT_EQ(whole->body, content);
@@ -156,7 +149,7 @@ TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
     EXPECT_TRUE(head->body.isEmpty());
 
     const std::pair<QByteArray, QByteArray> refused[] = {
-        {"GET", "/recordings/" + idText(finished) + ".TS"}, {"GET", "/api/recordings/" + idText(finished) + ".ts"},
+        {"GET", "/recordings/" + idText(failed) + ".TS"}, {"GET", "/api/recordings/" + idText(failed) + ".ts"},
         {"POST", path}, {"GET", "/recordings/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() + ".ts"},
         {"GET", "/recordings/" + idText(missing) + ".ts"}, {"HEAD", "/recordings/" + idText(empty) + ".ts"},
         {"GET", "/recordings/" + idText(escaping) + ".ts"}};
