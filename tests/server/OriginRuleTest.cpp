@@ -22,8 +22,6 @@ TEST(OriginRule, PagesAreServedOnlyFromTheirOwnOriginOnThisComputer)
     };
     for (const auto &c : cases) {
         HTTPRequest request;
-        request.method = QStringLiteral("POST");
-        request.path = QStringLiteral("/api/recordings");
         request.headers.insert(QStringLiteral("origin"), QString::fromLatin1(c.origin));
         if (c.host)
             request.headers.insert(QStringLiteral("host"), QString::fromLatin1(c.host));
@@ -64,10 +62,9 @@ TEST_F(OriginRuleServerTest, WebPagesOfOtherSitesCanNeitherScheduleNorReadNorDel
     }
     ASSERT_EQ(manager->recordings().size(), 1);
 
-    // The recorder's own page, and programs that send no Origin at all.
+    // The recorder's own page; programs send no Origin at all, as every
+    // request of the router tests does.
     const QByteArray own = "http://127.0.0.1:" + QByteArray::number(port);
     EXPECT_EQ(request("POST", "/api/recordings", body, fromPage(own))->statusLine, "HTTP/1.1 201 Created");
-    const auto program = request("GET", "/api/recordings", {}, "Host: evil.example\r\n");
-    EXPECT_EQ(program->statusLine, "HTTP/1.1 200 OK");
-    EXPECT_EQ(json(program).array().size(), 2);
+    EXPECT_EQ(manager->recordings().size(), 2);
 }

@@ -70,10 +70,7 @@ public:
     {
         return testsupport::waitUntil([this] { return m_closed; }, timeout);
     }
-    bool waitForBytes(qsizetype count)
-    {
-        return testsupport::waitUntil([&] { return m_received.size() >= count; });
-    }
+    bool waitForBytes(qsizetype count) { return testsupport::waitUntil([&] { return m_received.size() >= count; }); }
     // The whole answer, once the server has closed the connection.
     std::optional<HTTPResponse> response() { return waitForClose() ? HTTPResponse::parse(m_received) : std::nullopt; }
     const QByteArray &received() const { return m_received; }

@@ -75,10 +75,7 @@ protected:
     {
         return response ? QJsonDocument::fromJson(response->body) : QJsonDocument();
     }
-    static QByteArray idText(const Recording &recording)
-    {
-        return recording.id.toString(QUuid::WithoutBraces).toUpper().toLatin1();
-    }
+    static QByteArray idText(const Recording &r) { return r.id.toString(QUuid::WithoutBraces).toUpper().toLatin1(); }
 
     QTemporaryDir root;
     ServedRecorder served;
