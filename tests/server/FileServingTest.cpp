@@ -1,22 +1,15 @@
+#include "FakeProvider.h"
 #include "HTTPServerFixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <csignal>
 
 namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
 
 QByteArray get(const QByteArray &path, const QByteArray &range = {})
 {
@@ -37,10 +30,10 @@ protected:
         };
     }
 
-    // Fills the named file with random bytes and answers them.
-    QByteArray makeFile(const QString &name, qsizetype size, quint32 seed)
+    // Fills the named file with bytes that differ at every offset and answers them.
+    QByteArray makeFile(const QString &name, qsizetype size, qint64 offset = 0)
     {
-        const QByteArray bytes = randomBytes(size, seed);
+        const QByteArray bytes = FakeProvider::content(offset, size);
         testsupport::writeFile(folder.filePath(name), bytes);
         return bytes;
     }
@@ -72,7 +65,7 @@ protected:
 TEST_F(FileServingTest, WholeFileAndRangesOfAThousandBytes)
 {
     startServer();
-    const QByteArray content = makeFile(QStringLiteral("a.ts"), 1000, 1);
+    const QByteArray content = makeFile(QStringLiteral("a.ts"), 1000);
     const struct { const char *range, *status, *contentRange; qint64 start, end; } cases[] = {
         {"", "200 OK", nullptr, 0, 999},
         {"bytes=0-0", "206 Partial Content", "bytes 0-0/1000", 0, 0},
@@ -101,7 +94,7 @@ TEST_F(FileServingTest, ManyPlayersReadWhileTheFileGrows)
 {
     startServer(bounds(60s));
     const qsizetype initial = 4 * 1048576;
-    QByteArray content = makeFile(QStringLiteral("live.ts"), initial, 6);
+    QByteArray content = makeFile(QStringLiteral("live.ts"), initial);
     // Every answer has begun, held back by its reader, before the recorder
     // appends; then the players read while it keeps appending.
     const std::pair<QByteArray, qint64> ranges[] = {{"", 0}, {"bytes=1000000-", 1000000},
@@ -112,7 +105,7 @@ TEST_F(FileServingTest, ManyPlayersReadWhileTheFileGrows)
     QFile file(folder.filePath(QStringLiteral("live.ts")));
     ASSERT_TRUE(file.open(QIODevice::Append));
     for (int round = 0; round < 20; ++round) {
-        const QByteArray more = randomBytes(100000, 100 + round);
+        const QByteArray more = FakeProvider::content(content.size(), 100000);
         ASSERT_EQ(file.write(more), more.size());
         ASSERT_TRUE(file.flush());
         content += more;
@@ -139,8 +132,8 @@ TEST_F(FileServingTest, PausedAndShortenedAnswersEndWellAndAReaderThatNeverReads
     HTTPConnection::Timing timing = bounds(100ms);
     timing.fileStallTimeout = 1500ms;
     startServer(timing);
-    const QByteArray content = makeFile(QStringLiteral("paused.ts"), 16 * 1048576, 10);
-    const QByteArray cutContent = makeFile(QStringLiteral("cut.ts"), 16 * 1048576, 9);
+    const QByteArray content = makeFile(QStringLiteral("paused.ts"), 16 * 1048576);
+    const QByteArray cutContent = makeFile(QStringLiteral("cut.ts"), 16 * 1048576, 1);
     const auto paused = stalledClient(get("/paused.ts", "bytes=5-"));
     const auto gone = stalledClient(get("/paused.ts"));
     const auto cut = stalledClient(get("/cut.ts"));
@@ -175,7 +168,7 @@ TEST_F(FileServingTest, ClientsThatResetMidAnswerReleaseTheFileAndLeaveTheServer
     startServer(bounds(60s));
     const auto previous = std::signal(SIGPIPE, SIG_DFL);
     const auto restore = qScopeGuard([previous] { std::signal(SIGPIPE, previous); });
-    const QByteArray content = makeFile(QStringLiteral("big.ts"), 8 * 1048576, 8);
+    const QByteArray content = makeFile(QStringLiteral("big.ts"), 8 * 1048576);
     for (int round = 0; round < 10; ++round) {
         RawClient leaving(port);
         leaving.send(get("/big.ts"));
