@@ -4,7 +4,6 @@
 class APIRouterTest : public ServerFixture
 {
 protected:
-    // A refusal: 400 with the error text in JSON.
     static void expectRefusal(const std::optional<HTTPResponse> &response, const QByteArray &error,
                               const QByteArray &what = {})
     {
