@@ -1,42 +1,19 @@
 #include "RecorderInfo.h"
 #include "ServerFixture.h"
 
-namespace {
-
-const QByteArray kJSON = "application/json; charset=utf-8";
-
-QByteArray scheduleBody(const QDateTime &start, const QDateTime &end)
+class APIRouterTest : public ServerFixture
 {
-    return R"({"title":"Evening Film","channelName":"Channel One","channelID":"ch7",)"
-           R"("streamURL":"http://127.0.0.1:9/live/u/p/7.ts","programStart":")"
-           + start.toString(Qt::ISODate).toLatin1() + R"(","programEnd":")" + end.toString(Qt::ISODate).toLatin1() + "\"}";
-}
-
-void expectAnswer(const std::optional<HTTPResponse> &response, const QByteArray &status, const QByteArray &type = {},
-                  const QByteArray &body = {}, const QByteArray &what = {})
-{
-    ASSERT_TRUE(response) << what.constData();
-    EXPECT_EQ(response->statusLine, "HTTP/1.1 " + status) << what.constData();
-    if (!type.isEmpty()) {
-        EXPECT_EQ(response->header("Content-Type"), type) << what.constData();
-        EXPECT_EQ(response->body, body) << what.constData();
+protected:
+    static void expectRefusal(const std::optional<HTTPResponse> &response, const QByteArray &error,
+                              const QByteArray &what = {})
+    {
+        expectAnswer(response, "400 Bad Request", kJSON, R"({"error":")" + error + R"("})", what);
     }
-}
-
-// A refusal: 400 with the error text in JSON.
-void expectRefusal(const std::optional<HTTPResponse> &response, const QByteArray &error, const QByteArray &what = {})
-{
-    expectAnswer(response, "400 Bad Request", kJSON, R"({"error":")" + error + R"("})", what);
-}
-
-void expectNotFound(const std::optional<HTTPResponse> &response, const QByteArray &what)
-{
-    expectAnswer(response, "404 Not Found", "text/plain; charset=utf-8", "404 Not Found", what);
-}
-
-} // namespace
-
-using APIRouterTest = ServerFixture;
+    static void expectNotFound(const std::optional<HTTPResponse> &response, const QByteArray &what)
+    {
+        expectAnswer(response, "404 Not Found", "text/plain; charset=utf-8", "404 Not Found", what);
+    }
+};
 
 TEST_F(APIRouterTest, InfoThePageAndItsStatusAndNothingElse)
 {
@@ -48,10 +25,8 @@ TEST_F(APIRouterTest, InfoThePageAndItsStatusAndNothingElse)
     EXPECT_EQ(json(info).object(), (QJsonObject{{QStringLiteral("name"), QStringLiteral("Tivolux Recorder")},
                                                 {QStringLiteral("version"), QStringLiteral(TIVOLUX_VERSION)},
                                                 {QStringLiteral("computerName"), RecorderInfo::hostComputerName()}}));
-    // Slashes, a query, escapes and the method's letter case do not matter.
-    for (const QByteArray path : {"/api//info/", "/api/info?x=1", "/api/%69nfo"})
-        EXPECT_EQ(request("GET", path)->body, info->body) << path.constData();
-    EXPECT_EQ(request("get", "/api/info")->body, info->body);
+    // Empty segments do not matter.
+    EXPECT_EQ(request("GET", "/api//info/")->body, info->body);
 
     // The page is self-contained: nothing is fetched from anywhere else.
     const auto page = request("GET", "/");
@@ -65,7 +40,6 @@ TEST_F(APIRouterTest, InfoThePageAndItsStatusAndNothingElse)
     const auto status = request("GET", "/api/status", {}, fromPage("http://127.0.0.1:" + QByteArray::number(port)));
     expectAnswer(status, "200 OK");
     EXPECT_EQ(json(status).object().value(QStringLiteral("folder")).toString(), folderPath());
-    EXPECT_GT(json(status).object().value(QStringLiteral("totalBytes")).toInteger(), 0);
     // One hour at 8 Mbit/s plus the five minutes after the programme.
     EXPECT_EQ(json(status).object().value(QStringLiteral("neededBytes")).toInteger(), 3900 * 1000000LL);
 
@@ -74,32 +48,6 @@ TEST_F(APIRouterTest, InfoThePageAndItsStatusAndNothingElse)
                                   "POST /api/status", "GET"})
         expectNotFound(HTTPResponse::parse(exchange(port, line + (line == "GET" ? "" : " HTTP/1.1") + "\r\n\r\n")),
                        line);
-}
-
-TEST_F(APIRouterTest, ListTellsPlayabilityAndKeepsPrivateFieldsPrivate)
-{
-    using Status = Recording::Status;
-    const Recording waiting = servedRecording(QStringLiteral("waiting"), Status::Waiting, 5000);
-    const Recording failedEmpty = servedRecording(QStringLiteral("failed-empty"), Status::Failed);
-    const Recording failedWithBytes = servedRecording(QStringLiteral("failed-bytes"), Status::Failed, 5000);
-    testsupport::writeFile(filePath(failedWithBytes), QByteArray(5000, 'x'));
-    start({waiting, failedEmpty, failedWithBytes});
-
-    const auto response = request("GET", "/api/recordings");
-    expectAnswer(response, "200 OK");
-    const QJsonArray list = json(response).array();
-    ASSERT_EQ(list.size(), 3);
-    const Recording *expected[] = {&waiting, &failedEmpty, &failedWithBytes};
-    for (qsizetype i = 0; i < list.size(); ++i) {
-        const QJsonObject info = list.at(i).toObject();
-        EXPECT_EQ(info.value(QStringLiteral("id")).toString().toLatin1(), idText(*expected[i]));
-        EXPECT_EQ(info.value(QStringLiteral("isPlayable")).toBool(), i == 2) << i;
-        EXPECT_EQ(info.value(QStringLiteral("videoPath")).toString().toLatin1(),
-                  "/recordings/" + idText(*expected[i]) + ".ts");
-    }
-    EXPECT_EQ(list.at(0).toObject().value(QStringLiteral("bytes")).toInteger(), 5000);
-    EXPECT_FALSE(response->body.contains("streamURL"));
-    EXPECT_FALSE(response->body.contains("fileName"));
 }
 
 TEST_F(APIRouterTest, ScheduleExtendStopAndDeleteAnswerTheRecordingOrTheReason)
@@ -144,46 +92,62 @@ TEST_F(APIRouterTest, ScheduleExtendStopAndDeleteAnswerTheRecordingOrTheReason)
     EXPECT_FALSE(QFile::exists(filePath(finished)));
 
     for (const QByteArray &body : {QByteArray(""), QByteArray("{}"), QByteArray("not json"),
-                                   scheduleBody(start, start.addSecs(3600)).replace("Z\"", ".5Z\"")})
+                                   scheduleBody(start).replace("Z\"", ".5Z\"")})
         expectRefusal(request("POST", "/api/recordings", body), "Invalid request.", body);
-    expectRefusal(request("POST", "/api/recordings", scheduleBody(now.addSecs(-7200), now.addSecs(-3600))),
+    expectRefusal(request("POST", "/api/recordings", scheduleBody(now.addSecs(-7200))),
                   "This programme has already ended.");
-    const auto created = request("POST", "/api/recordings", scheduleBody(start, start.addSecs(3600)));
+    const auto created = request("POST", "/api/recordings", scheduleBody(start));
     expectAnswer(created, "201 Created");
     EXPECT_EQ(json(created).object().value(QStringLiteral("status")).toString(), QStringLiteral("scheduled"));
     ASSERT_EQ(manager->recordings().size(), 1);
     EXPECT_EQ(manager->recordings().first().id, QUuid::fromString(json(created).object().value(QStringLiteral("id")).toString()));
 }
 
-TEST_F(APIRouterTest, RecordingFilesArePlayedByTheirVideoPath)
+TEST_F(APIRouterTest, ListTellsPlayabilityKeepsPrivateFieldsPrivateAndFilesArePlayedByTheirVideoPath)
 {
-    const Recording finished = servedRecording(QStringLiteral("finished"), Recording::Status::Finished);
-    QByteArray content(1000, 'x');
-    content[990] = 'y';
-    testsupport::writeFile(filePath(finished), content);
-    Recording escaping = servedRecording(QStringLiteral("escaping"), Recording::Status::Finished);
+    using Status = Recording::Status;
+    const Recording waiting = servedRecording(QStringLiteral("waiting"), Status::Waiting, 5000);
+    const Recording empty = servedRecording(QStringLiteral("failed-empty"), Status::Failed);
+    testsupport::writeFile(filePath(empty), QByteArray());
+    const Recording failed = servedRecording(QStringLiteral("failed-bytes"), Status::Failed);
+    const QByteArray content(1000, 'x');
+    testsupport::writeFile(filePath(failed), content);
+    const Recording missing = servedRecording(QStringLiteral("missing"), Status::Stopped);
+    Recording escaping = servedRecording(QStringLiteral("escaping"), Status::Finished);
     escaping.fileName = QStringLiteral("../outside.ts");
     testsupport::writeFile(root.filePath(QStringLiteral("outside.ts")), "secret");
     ASSERT_TRUE(QFile::exists(filePath(escaping)));
-    const Recording missing = servedRecording(QStringLiteral("missing"), Recording::Status::Stopped);
-    const Recording empty = servedRecording(QStringLiteral("empty"), Recording::Status::Failed);
-    testsupport::writeFile(filePath(empty), QByteArray());
-    start({finished, escaping, missing, empty});
+    start({waiting, empty, failed, missing, escaping});
 
-    const QByteArray path = "/recordings/" + idText(finished) + ".ts";
+    const auto response = request("GET", "/api/recordings");
+    expectAnswer(response, "200 OK");
+    const QJsonArray list = json(response).array();
+    ASSERT_EQ(list.size(), 5);
+    const Recording *expected[] = {&waiting, &empty, &failed, &missing};
+    for (qsizetype i = 0; i < 4; ++i) {
+        const QJsonObject info = list.at(i).toObject();
+        EXPECT_EQ(info.value(QStringLiteral("id")).toString().toLatin1(), idText(*expected[i]));
+        EXPECT_EQ(info.value(QStringLiteral("isPlayable")).toBool(), i == 2) << i;
+        EXPECT_EQ(info.value(QStringLiteral("videoPath")).toString().toLatin1(),
+                  "/recordings/" + idText(*expected[i]) + ".ts");
+    }
+    EXPECT_EQ(list.at(0).toObject().value(QStringLiteral("bytes")).toInteger(), 5000);
+    EXPECT_FALSE(response->body.contains("streamURL"));
+    EXPECT_FALSE(response->body.contains("fileName"));
+
+    // A failed recording that kept bytes plays like any other.
+    const QByteArray path = "/recordings/" + idText(failed) + ".ts";
     const auto whole = request("GET", path);
     expectAnswer(whole, "200 OK");
     EXPECT_EQ(whole->body, content);
-    const auto lower = request("GET", path.toLower(), {}, "Range: bytes=-10\r\n");
-    expectAnswer(lower, "206 Partial Content");
-    EXPECT_EQ(lower->body, content.right(10));
-    const auto head = request("HEAD", path, {}, "Range: bytes=0-99\r\n");
+    // Lower-case ids name the same file; the range and HEAD reach the file answer.
+    const auto head = request("HEAD", path.toLower(), {}, "Range: bytes=0-99\r\n");
     expectAnswer(head, "206 Partial Content");
     EXPECT_EQ(head->header("Content-Length"), "100");
     EXPECT_TRUE(head->body.isEmpty());
 
     const std::pair<QByteArray, QByteArray> refused[] = {
-        {"GET", "/recordings/" + idText(finished) + ".TS"}, {"GET", "/api/recordings/" + idText(finished) + ".ts"},
+        {"GET", "/recordings/" + idText(failed) + ".TS"}, {"GET", "/api/recordings/" + idText(failed) + ".ts"},
         {"POST", path}, {"GET", "/recordings/" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() + ".ts"},
         {"GET", "/recordings/" + idText(missing) + ".ts"}, {"HEAD", "/recordings/" + idText(empty) + ".ts"},
         {"GET", "/recordings/" + idText(escaping) + ".ts"}};

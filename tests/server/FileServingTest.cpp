@@ -1,22 +1,15 @@
+#include "FakeProvider.h"
 #include "HTTPServerFixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <csignal>
 
 namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
 
 QByteArray get(const QByteArray &path, const QByteArray &range = {})
 {
@@ -37,10 +30,12 @@ protected:
         };
     }
 
-    QString makeFile(const QString &name, const QByteArray &bytes)
+    // Fills the named file with bytes that differ at every offset and answers them.
+    QByteArray makeFile(const QString &name, qsizetype size, qint64 offset = 0)
     {
+        const QByteArray bytes = FakeProvider::content(offset, size);
         testsupport::writeFile(folder.filePath(name), bytes);
-        return folder.filePath(name);
+        return bytes;
     }
 
     // A client that has sent its request and holds back reading once the
@@ -53,13 +48,14 @@ protected:
         return client;
     }
 
-    // Open descriptors of this process that refer to the file.
-    static int openHandles(const QString &path)
+    // Open descriptors of this process that refer to the named file.
+    int openHandles(const QString &name) const
     {
+        const QString target = QFileInfo(folder.filePath(name)).canonicalFilePath();
         const QDir descriptors(QStringLiteral("/proc/self/fd"));
         const QStringList names = descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         return int(std::count_if(names.begin(), names.end(), [&](const QString &name) {
-            return QFileInfo(descriptors.filePath(name)).symLinkTarget() == QFileInfo(path).canonicalFilePath();
+            return QFileInfo(descriptors.filePath(name)).symLinkTarget() == target;
         }));
     }
 
@@ -69,8 +65,7 @@ protected:
 TEST_F(FileServingTest, WholeFileAndRangesOfAThousandBytes)
 {
     startServer();
-    const QByteArray content = randomBytes(1000, 1);
-    makeFile(QStringLiteral("a.ts"), content);
+    const QByteArray content = makeFile(QStringLiteral("a.ts"), 1000);
     const struct { const char *range, *status, *contentRange; qint64 start, end; } cases[] = {
         {"", "200 OK", nullptr, 0, 999},
         {"bytes=0-0", "206 Partial Content", "bytes 0-0/1000", 0, 0},
@@ -99,8 +94,7 @@ TEST_F(FileServingTest, ManyPlayersReadWhileTheFileGrows)
 {
     startServer(bounds(60s));
     const qsizetype initial = 4 * 1048576;
-    QByteArray content = randomBytes(initial, 6);
-    const QString path = makeFile(QStringLiteral("live.ts"), content);
+    QByteArray content = makeFile(QStringLiteral("live.ts"), initial);
     // Every answer has begun, held back by its reader, before the recorder
     // appends; then the players read while it keeps appending.
     const std::pair<QByteArray, qint64> ranges[] = {{"", 0}, {"bytes=1000000-", 1000000},
@@ -108,10 +102,10 @@ TEST_F(FileServingTest, ManyPlayersReadWhileTheFileGrows)
     std::vector<std::unique_ptr<RawClient>> players;
     for (const auto &[range, start] : ranges)
         players.push_back(stalledClient(get("/live.ts", range)));
-    QFile file(path);
+    QFile file(folder.filePath(QStringLiteral("live.ts")));
     ASSERT_TRUE(file.open(QIODevice::Append));
     for (int round = 0; round < 20; ++round) {
-        const QByteArray more = randomBytes(100000, 100 + round);
+        const QByteArray more = FakeProvider::content(content.size(), 100000);
         ASSERT_EQ(file.write(more), more.size());
         ASSERT_TRUE(file.flush());
         content += more;
@@ -122,39 +116,48 @@ TEST_F(FileServingTest, ManyPlayersReadWhileTheFileGrows)
     }
     file.close();
     for (size_t i = 0; i < players.size(); ++i) {
-        ASSERT_TRUE(players[i]->waitForClose());
-        const auto response = HTTPResponse::parse(players[i]->received());
+        const auto response = players[i]->response();
         ASSERT_TRUE(response);
         EXPECT_EQ(response->header("Content-Length"), QByteArray::number(initial - ranges[i].second));
         EXPECT_TRUE(response->body == content.mid(ranges[i].second, initial - ranges[i].second)) << i;
     }
     // The next request takes the file's size afresh.
     EXPECT_TRUE(fetch(get("/live.ts", "bytes=" + QByteArray::number(initial) + '-'))->body == content.mid(initial));
-    EXPECT_EQ(openHandles(path), 0);
+    EXPECT_EQ(openHandles(QStringLiteral("live.ts")), 0);
 }
 
-TEST_F(FileServingTest, APausedPlayerGetsEveryByteAndAReaderThatNeverReadsAgainReleasesTheFile)
+TEST_F(FileServingTest, PausedAndShortenedAnswersEndWellAndAReaderThatNeverReadsAgainReleasesTheFile)
 {
     // A whole answer may stall briefly, a file answer far longer.
     HTTPConnection::Timing timing = bounds(100ms);
     timing.fileStallTimeout = 1500ms;
     startServer(timing);
-    const QByteArray content = randomBytes(16 * 1048576, 10);
-    const QString path = makeFile(QStringLiteral("paused.ts"), content);
+    const QByteArray content = makeFile(QStringLiteral("paused.ts"), 16 * 1048576);
+    const QByteArray cutContent = makeFile(QStringLiteral("cut.ts"), 16 * 1048576, 1);
     const auto paused = stalledClient(get("/paused.ts", "bytes=5-"));
     const auto gone = stalledClient(get("/paused.ts"));
+    const auto cut = stalledClient(get("/cut.ts"));
+    ASSERT_TRUE(QFile::resize(folder.filePath(QStringLiteral("cut.ts")), 2 * 1048576));
     testsupport::spin(400ms);
-    EXPECT_EQ(server->connectionCount(), 2);
-    EXPECT_EQ(openHandles(path), 2);
+    EXPECT_EQ(server->connectionCount(), 3);
+    EXPECT_EQ(openHandles(QStringLiteral("paused.ts")), 2);
     paused->resume();
-    ASSERT_TRUE(paused->waitForClose());
-    const auto response = HTTPResponse::parse(paused->received());
+    cut->resume();
+    const auto response = paused->response();
     ASSERT_TRUE(response);
     EXPECT_EQ(response->statusLine, "HTTP/1.1 206 Partial Content");
     EXPECT_TRUE(response->body == content.mid(5));
+    // The announced length of the shortened file stays that of the whole
+    // file; what arrives is what was on its way before the cut and the bytes
+    // that still exist.
+    const auto shortened = cut->response();
+    ASSERT_TRUE(shortened);
+    EXPECT_EQ(shortened->header("Content-Length"), QByteArray::number(cutContent.size()));
+    EXPECT_LT(shortened->body.size(), cutContent.size());
+    EXPECT_TRUE(shortened->body == cutContent.left(shortened->body.size()));
     // The other takes nothing more; the server gives up after the file stall bound.
     EXPECT_TRUE(waitForNoConnections());
-    EXPECT_EQ(openHandles(path), 0);
+    EXPECT_EQ(openHandles(QStringLiteral("paused.ts")) + openHandles(QStringLiteral("cut.ts")), 0);
 }
 
 TEST_F(FileServingTest, ClientsThatResetMidAnswerReleaseTheFileAndLeaveTheServerServing)
@@ -165,39 +168,18 @@ TEST_F(FileServingTest, ClientsThatResetMidAnswerReleaseTheFileAndLeaveTheServer
     startServer(bounds(60s));
     const auto previous = std::signal(SIGPIPE, SIG_DFL);
     const auto restore = qScopeGuard([previous] { std::signal(SIGPIPE, previous); });
-    const QByteArray content = randomBytes(8 * 1048576, 8);
-    const QString path = makeFile(QStringLiteral("big.ts"), content);
+    const QByteArray content = makeFile(QStringLiteral("big.ts"), 8 * 1048576);
     for (int round = 0; round < 10; ++round) {
         RawClient leaving(port);
         leaving.send(get("/big.ts"));
         ASSERT_TRUE(leaving.waitForBytes(1048576));
         if (round == 0) {
-            EXPECT_EQ(openHandles(path), 1);
+            EXPECT_EQ(openHandles(QStringLiteral("big.ts")), 1);
         }
         leaving.close();
         testsupport::spin(5ms);
     }
     EXPECT_TRUE(waitForNoConnections());
-    EXPECT_EQ(openHandles(path), 0);
+    EXPECT_EQ(openHandles(QStringLiteral("big.ts")), 0);
     EXPECT_TRUE(fetch(get("/big.ts", "bytes=1000-"))->body == content.mid(1000));
-}
-
-TEST_F(FileServingTest, FileShortenedWhileServedEndsTheAnswerEarly)
-{
-    startServer();
-    const QByteArray content = randomBytes(16 * 1048576, 9);
-    const QString path = makeFile(QStringLiteral("cut.ts"), content);
-    const auto stalled = stalledClient(get("/cut.ts"));
-    ASSERT_TRUE(QFile::resize(path, 2 * 1048576));
-    stalled->resume();
-    ASSERT_TRUE(stalled->waitForClose());
-    // The announced length stays that of the whole file; what arrives is
-    // what was on its way before the cut and the bytes that still exist.
-    const auto response = HTTPResponse::parse(stalled->received());
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->header("Content-Length"), QByteArray::number(content.size()));
-    EXPECT_LT(response->body.size(), content.size());
-    EXPECT_TRUE(response->body == content.left(response->body.size()));
-    EXPECT_TRUE(waitForNoConnections());
-    EXPECT_EQ(openHandles(path), 0);
 }

@@ -17,7 +17,6 @@ TEST(HTTPRequestParser, WaitsForTheWholeHeaderBlockAndBody)
     EXPECT_EQ(parsed->method, QStringLiteral("POST"));
     EXPECT_EQ(parsed->path, QStringLiteral("/api/recordings"));
     EXPECT_EQ(parsed->body, QByteArray("hello"));
-    EXPECT_FALSE(HTTPRequestParser::parse("GET / HTTP/1.1\r\nHost: x\r\n"));
     EXPECT_FALSE(HTTPRequestParser::parse("GET / HTTP/1.1\n\n"));
 
     // Without a length, or with one that is not a plain number, there is no
@@ -55,18 +54,17 @@ TEST(HTTPRequestParser, RequestLineAndHeaders)
     }
 }
 
+// The plain forms are FileServingTest's, through a served file.
 TEST(ByteRange, EdgesOfAThousandByteFile)
 {
     using enum ByteRange::Kind;
     const struct { const char *header; ByteRange::Kind kind; qint64 start = 0, end = -1; } cases[] = {
-        {"bytes=0-0", Partial, 0, 0}, {"bytes=500-", Partial, 500, 999}, {"bytes=500-2000", Partial, 500, 999},
-        {"bytes=-100", Partial, 900, 999}, {"bytes=-5000", Partial, 0, 999}, {"bytes=0-10,20-30", Partial, 0, 10},
+        {"bytes=500-2000", Partial, 500, 999}, {"bytes=-5000", Partial, 0, 999}, {"bytes=0-10,20-30", Partial, 0, 10},
         // Unreadable pieces (too many bounds, a bound that is no number or
         // too large) fall back to the whole file, as a partial answer.
         {"bytes=x-100", Partial, 0, 999}, {"bytes=abc", Partial, 0, 999}, {"bytes=-", Partial, 0, 999},
         {"bytes=1-2-3", Partial, 0, 999}, {"bytes=99999999999999999999-", Partial, 0, 999},
-        {"bytes=-0", Unsatisfiable}, {"bytes=1000-", Unsatisfiable}, {"bytes=100-50", Unsatisfiable},
-        {"bytes=2000-3000", Unsatisfiable},
+        {"bytes=-0", Unsatisfiable}, {"bytes=100-50", Unsatisfiable},
         // Another unit (or letter case), no range at all: the whole file.
         {"Bytes=0-1", Whole, 0, 999}, {"bytes=,,", Whole, 0, 999},
     };

@@ -47,14 +47,8 @@ protected:
         port = server->serverPort();
     }
 
-    bool waitForNoConnections()
-    {
-        return testsupport::waitUntil([this] { return server->connectionCount() == 0; });
-    }
-    bool waitForRequests(size_t count)
-    {
-        return testsupport::waitUntil([&] { return received.size() == count; });
-    }
+    bool waitForNoConnections() { return testsupport::waitUntil([this] { return server->connectionCount() == 0; }); }
+    bool waitForRequests(size_t count) { return testsupport::waitUntil([&] { return received.size() == count; }); }
     std::optional<HTTPResponse> fetch(const QByteArray &request) { return HTTPResponse::parse(exchange(port, request)); }
 
     std::vector<Received> received;

@@ -8,6 +8,31 @@
 
 #include <sys/socket.h>
 
+// One response as the client saw it; nothing when a line of its head does
+// not end in CR LF.
+struct HTTPResponse
+{
+    QByteArray statusLine, head, body;
+
+    std::optional<QByteArray> header(const QByteArray &name) const
+    {
+        const qsizetype at = head.indexOf("\r\n" + name + ": ");
+        if (at < 0)
+            return std::nullopt;
+        const qsizetype start = at + name.size() + 4;
+        return head.mid(start, head.indexOf("\r\n", start) - start);
+    }
+
+    static std::optional<HTTPResponse> parse(const QByteArray &bytes)
+    {
+        const qsizetype end = bytes.indexOf("\r\n\r\n");
+        const QByteArray head = bytes.left(end + 2);
+        if (end < 0 || head.count('\n') != head.count("\r\n"))
+            return std::nullopt;
+        return HTTPResponse{bytes.left(bytes.indexOf("\r\n")), head, bytes.mid(end + 4)};
+    }
+};
+
 // A test client on a raw TCP socket, driven by the event loop so that code
 // on the main thread (the router) keeps running while it waits. It sends any
 // bytes in any pieces; a stalled client reads nothing until it resumes.
@@ -45,10 +70,9 @@ public:
     {
         return testsupport::waitUntil([this] { return m_closed; }, timeout);
     }
-    bool waitForBytes(qsizetype count)
-    {
-        return testsupport::waitUntil([&] { return m_received.size() >= count; });
-    }
+    bool waitForBytes(qsizetype count) { return testsupport::waitUntil([&] { return m_received.size() >= count; }); }
+    // The whole answer, once the server has closed the connection.
+    std::optional<HTTPResponse> response() { return waitForClose() ? HTTPResponse::parse(m_received) : std::nullopt; }
     const QByteArray &received() const { return m_received; }
     quint16 localPort() const { return m_socket.localPort(); }
     bool isClosed() const { return m_closed; }
@@ -57,31 +81,6 @@ private:
     QTcpSocket m_socket;
     QByteArray m_received;
     bool m_closed = false;
-};
-
-// One response as the client saw it; nothing when a line of its head does
-// not end in CR LF.
-struct HTTPResponse
-{
-    QByteArray statusLine, head, body;
-
-    std::optional<QByteArray> header(const QByteArray &name) const
-    {
-        const qsizetype at = head.indexOf("\r\n" + name + ": ");
-        if (at < 0)
-            return std::nullopt;
-        const qsizetype start = at + name.size() + 4;
-        return head.mid(start, head.indexOf("\r\n", start) - start);
-    }
-
-    static std::optional<HTTPResponse> parse(const QByteArray &bytes)
-    {
-        const qsizetype end = bytes.indexOf("\r\n\r\n");
-        const QByteArray head = bytes.left(end + 2);
-        if (end < 0 || head.count('\n') != head.count("\r\n"))
-            return std::nullopt;
-        return HTTPResponse{bytes.left(bytes.indexOf("\r\n")), head, bytes.mid(end + 4)};
-    }
 };
 
 // Sends one request on a new connection and answers everything received
