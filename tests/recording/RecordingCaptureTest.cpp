@@ -1,32 +1,26 @@
-#include "FakeProvider.h"
-#include "LogCapture.h"
 #include "ManagerTestSupport.h"
 
-#include <QFile>
-#include <QSignalSpy>
-
 // The manager driving real recorders against a local provider.
-namespace {
 
-using namespace std::chrono_literals;
-
-class ManagerCaptureTest : public ManagerTest
-{
-protected:
-    QString url(const char *path) const { return provider.url(QString::fromLatin1(path)).toString(); }
-
-    FakeProvider provider;
-};
-
-} // namespace
-
-TEST_F(ManagerCaptureTest, FailureKeepsPlannedEndOnlyWhenNothingWasWritten)
+// A failure keeps the planned end only when nothing was written. Unsafe
+// entries never start: an unstartable one waits for its end and fails then as
+// one missed while asleep; one that failed so in an earlier version keeps its
+// message.
+TEST_F(ManagerCaptureTest, FailedAndUnsafeEntriesOfTheIndex)
 {
     provider.serve(QStringLiteral("/refused.ts"), FakeProvider::Answer::status(404));
     provider.serve(QStringLiteral("/partial.ts"), {FakeProvider::Answer::stream(1880), FakeProvider::Answer::status(404)});
+    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::stream());
     const Recording refused = due(url("/refused.ts"), QStringLiteral("refused.ts"), 10s);
     const Recording partial = due(url("/partial.ts"), QStringLiteral("partial.ts"), 10s);
-    storeIndex({refused, partial});
+    const Recording escaping = due(url("/stream.ts"), "../escape.ts", 10s);
+    QTemporaryDir outside;
+    const QString secret = QDir(outside.path()).filePath(QStringLiteral("secret"));
+    testsupport::writeFile(secret, "private");
+    const Recording local = due(QUrl::fromLocalFile(secret).toString(), QStringLiteral("local.ts"), 2s);
+    Recording earlier = due(url("/stream.ts"), QStringLiteral("earlier.ts"), -1s, Status::Failed);
+    earlier.errorMessage = QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time.");
+    storeIndex({refused, partial, escaping, local, earlier});
     RecordingManager &m = makeManager([](RecordingManager::Environment &e) { e.recorderTiming.failureLimit = 3; });
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.runningCount() == 0; }));
     for (const QUuid &id : {refused.id, partial.id}) {
@@ -36,33 +30,11 @@ TEST_F(ManagerCaptureTest, FailureKeepsPlannedEndOnlyWhenNothingWasWritten)
     EXPECT_EQ(m.recording(refused.id)->endDate, refused.endDate) << "nothing captured: the planned end stays";
     EXPECT_EQ(m.recording(partial.id)->endDate, now()) << "the capture ended now";
     EXPECT_EQ(m.recording(partial.id)->bytes, 1880);
-}
-
-// An unstartable recording waits for its end, and fails then as one missed
-// while asleep, like one whose whole programme passed while the computer
-// slept; the wake runs that check (the schedule timer is an hour). An entry
-// that failed so in an earlier version keeps its message.
-TEST_F(ManagerCaptureTest, UnsafeFileNamesAndLocalAddressesInTheIndexAreNeverUsed)
-{
-    provider.serve(QStringLiteral("/stream.ts"), FakeProvider::Answer::stream());
-    const Recording escaping = due(url("/stream.ts"), "../escape.ts", 10s);
-    QTemporaryDir outside;
-    const QString secret = QDir(outside.path()).filePath(QStringLiteral("secret"));
-    testsupport::writeFile(secret, "private");
-    const Recording local = due(QUrl::fromLocalFile(secret).toString(), QStringLiteral("local.ts"), 2s);
-    Recording earlier = due(url("/stream.ts"), QStringLiteral("earlier.ts"), -1s);
-    earlier.status = Status::Failed;
-    earlier.errorMessage = QStringLiteral("The Mac was asleep or the recorder was not running at the scheduled time.");
-    storeIndex({escaping, local, earlier});
-    RecordingManager &m = makeManager();
 
     EXPECT_EQ(statusOf(escaping.id), Status::Failed);
     EXPECT_TRUE(m.recording(escaping.id)->errorMessage->startsWith(QStringLiteral("Could not write to the recordings folder: ")));
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/stream.ts")), 0);
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("../escape.ts"))));
-
     EXPECT_EQ(statusOf(local.id), Status::Scheduled);
-    EXPECT_EQ(m.runningCount(), 0);
     const Recording missed = value(m.schedule(request(url("/stream.ts"), now().addSecs(60), now().addSecs(120))));
     clock.advance(10min);
     emit wakeNotifier.didWakeFromSleep();
@@ -71,7 +43,7 @@ TEST_F(ManagerCaptureTest, UnsafeFileNamesAndLocalAddressesInTheIndexAreNeverUse
         EXPECT_EQ(m.recording(id)->errorMessage,
                   QStringLiteral("The computer was asleep or the recorder was not running at the scheduled time."));
     }
-    EXPECT_EQ(provider.requestCount(QStringLiteral("/stream.ts")), 0);
+    EXPECT_EQ(provider.requestCount(QStringLiteral("/stream.ts")), 0) << "none of them was started";
     EXPECT_EQ(readIndex(folder.path()), m.recordings());
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("local.ts"))));
     EXPECT_EQ(m.recording(earlier.id)->errorMessage, earlier.errorMessage);
@@ -91,8 +63,7 @@ TEST_F(ManagerCaptureTest, ProgressIsAnnouncedNotSavedDeleteIsSilentAndStopAllKe
     EXPECT_EQ(inhibitor->live, 1);
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(deleted.id)->bytes > 0; }));
 
-    // Deleting a running recording removes its entry and file, and no late
-    // finish brings either back.
+    // Deleting a running recording removes its entry and file, and no late finish brings either back.
     m.deleteRecording(deleted.id);
     EXPECT_FALSE(m.recording(deleted.id));
     EXPECT_FALSE(QFile::exists(path(deleted.fileName)));
@@ -130,8 +101,7 @@ TEST_F(ManagerCaptureTest, AfterASuspendRecordingsPastTheirEndFinishAtOnceAndThe
     const Recording going = value(m.schedule(request(url("/due.ts"), now().addSecs(-60), now().addSecs(1200), "b")));
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(going.id)->bytes && m.recording(ended.id)->bytes; }));
 
-    // The computer sleeps for 25 minutes less 200 ms: the recorders'
-    // monotonic end timers stood still meanwhile.
+    // The computer sleeps for 25 minutes less 200 ms; the recorders' monotonic timers stood still.
     clock.advance(25min - 200ms);
     emit wakeNotifier.didWakeFromSleep();
     ASSERT_TRUE(waitFor(ended.id, Status::Finished));

@@ -3,31 +3,17 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace {
-
-class RecordingIndexTest : public ManagerTest
-{
-protected:
-    Recording recordingWith(Status status, const QString &fileName, qint64 bytes)
-    {
-        Recording r = due(QStringLiteral("http://127.0.0.1:9/s.ts"), fileName, std::chrono::hours(1));
-        r.status = status;
-        r.bytes = bytes;
-        return r;
-    }
-};
-
-} // namespace
+using RecordingIndexTest = ManagerTest;
 
 TEST_F(RecordingIndexTest, LoadRepairsRunningAndTakesSizesFromFiles)
 {
     testsupport::writeFile(path(QStringLiteral("running.ts")), QByteArray(1234, 'x'));
     testsupport::writeFile(path(QStringLiteral("done.ts")), QByteArray(10, 'y'));
     const QList<Recording> stored = {
-        recordingWith(Status::Recording, QStringLiteral("running.ts"), 5),
-        recordingWith(Status::Finished, QStringLiteral("done.ts"), 999),
-        recordingWith(Status::Finished, QStringLiteral("gone.ts"), 999),
-        recordingWith(Status::Waiting, QStringLiteral("waiting.ts"), 7),
+        due(kDeadStream, QStringLiteral("running.ts"), 1h, Status::Recording, 5),
+        due(kDeadStream, QStringLiteral("done.ts"), 1h, Status::Finished, 999),
+        due(kDeadStream, QStringLiteral("gone.ts"), 1h, Status::Finished, 999),
+        due(kDeadStream, QStringLiteral("waiting.ts"), 1h, Status::Waiting, 7),
     };
     storeIndex(stored);
     const QList<Recording> loaded = readIndex(folder.path());
@@ -50,7 +36,7 @@ TEST_F(RecordingIndexTest, MissingIndexCreatesNothingAndUndecodableOneIsKeptAsid
     EXPECT_EQ(testsupport::readFile(index).trimmed(), QByteArray("[\n]"));
 
     QByteArray bad = sharedJSONEncoder().data(
-        sharedJSONEncoder().encode(QList<Recording>{recordingWith(Status::Finished, QStringLiteral("a.ts"), 1)}));
+        sharedJSONEncoder().encode(QList<Recording>{due(kDeadStream, QStringLiteral("a.ts"), 1h, Status::Finished, 1)}));
     bad.replace("\"finished\"", "\"paused\"");
     testsupport::writeFile(index, bad);
     EXPECT_TRUE(makeManager().recordings().isEmpty());
@@ -63,7 +49,7 @@ TEST_F(RecordingIndexTest, MissingIndexCreatesNothingAndUndecodableOneIsKeptAsid
 
 TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
 {
-    const QList<Recording> old = {recordingWith(Status::Finished, QStringLiteral("old.ts"), 0)};
+    const QList<Recording> old = {due(kDeadStream, QStringLiteral("old.ts"), 1h, Status::Finished, 0)};
     storeIndex(old);
     const QByteArray before = testsupport::readFile(indexPath());
 
@@ -71,7 +57,7 @@ TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
     // over the existing index fail part-way through its writing.
     QList<Recording> many;
     for (int i = 0; i < 50; ++i)
-        many.append(recordingWith(Status::Finished, QStringLiteral("new%1.ts").arg(i), i));
+        many.append(due(kDeadStream, QStringLiteral("new%1.ts").arg(i), 1h, Status::Finished, i));
     // Writes beyond the limit fail with EFBIG instead of raising SIGXFSZ.
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);

@@ -1,21 +1,7 @@
 #include "FakeHelperConnection.h"
 #include "FakeRegistration.h"
-#include "LogCapture.h"
 #include "ManagerTestSupport.h"
 #include "WakeScheduler.h"
-
-#include <QSignalSpy>
-
-namespace {
-
-using namespace std::chrono_literals;
-
-RecordingRequest startingAt(const QDateTime &start, const char *channel)
-{
-    return ManagerTest::request(QStringLiteral("http://127.0.0.1:1/s.ts"), start, start.addSecs(3600), channel);
-}
-
-} // namespace
 
 TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
 {
@@ -29,19 +15,19 @@ TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
     // 3 minutes hold, since the computer will be woken for the others.
     RecordingManager &m = makeManager([&](RecordingManager::Environment &e) { e.wakeScheduler = &scheduler; });
 
-    const Recording far = value(m.schedule(startingAt(now().addSecs(600), "far")));
+    const Recording far = value(m.schedule(startingIn(600, "far")));
     EXPECT_EQ(inhibitor->live, 0) << "the computer will be woken for it";
     EXPECT_EQ(helperCalls.seconds(QStringLiteral("schedule")), QList<qint64>{far.startDate.toSecsSinceEpoch() - 60});
 
     // A recording due within the look-ahead holds at once...
-    const Recording near = value(m.schedule(startingAt(now().addSecs(120), "near")));
+    const Recording near = value(m.schedule(startingIn(120, "near")));
     EXPECT_EQ(inhibitor->live, 1);
     m.stop(near.id);
     m.checkSchedule();
     EXPECT_EQ(inhibitor->live, 0);
 
     // ...and one further ahead from the moment it comes within it.
-    value(m.schedule(startingAt(now().addSecs(240), "later")));
+    value(m.schedule(startingIn(240, "later")));
     clock.advance(59s);
     m.checkSchedule();
     EXPECT_EQ(inhibitor->live, 0);
@@ -62,7 +48,7 @@ TEST_F(ManagerTest, WithWakeOffAnyRecordingHoldsAndAFailedHoldIsAskedForAgainAnd
     QSignalSpy holdChanges(&m, &RecordingManager::sleepHoldDidChange);
     LogCapture log;
     EXPECT_EQ(inhibitor->live, 0);
-    const Recording r = value(m.schedule(startingAt(now().addDays(2), "later")));
+    const Recording r = value(m.schedule(startingIn(2 * 86400, "later")));
     EXPECT_EQ(inhibitor->live, 1);
 
     ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->begun >= 3; })) << "asked again at each check";
