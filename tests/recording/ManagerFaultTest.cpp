@@ -14,9 +14,8 @@ using ManagerFaultTest = ManagerCaptureTest;
 
 TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
 {
-    // A read-only folder stops the index's temporary file; for root, whom
-    // permissions do not stop, a folder in the index's place stops the final
-    // rename. Either way every save fails.
+    // A read-only folder stops the index's temporary file; for root, a folder
+    // in the index's place stops the final rename. Either way every save fails.
     ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("recordings.json")));
     ASSERT_TRUE(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::ExeOwner));
     const auto restore = qScopeGuard(
@@ -122,7 +121,7 @@ TEST_F(ManagerFaultTest, HostileProvidersHoldUpNothingElse)
     EXPECT_EQ(fileOf(master), segmentBody(1)) << "the best variant of the long list";
     EXPECT_EQ(provider.requestCount(QStringLiteral("/missing.m3u8")), 0);
 
-    clock.advance(1h);
+    advance(1h);
     emit wakeNotifier.didWakeFromSleep();
     EXPECT_TRUE(probeUntil([&] { return m.runningCount() == 0; })) << "every recording ends at its end";
     probeUntil([&, atEnd = answered] { return answered >= atEnd + 3; });

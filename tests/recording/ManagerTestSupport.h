@@ -25,19 +25,6 @@ using namespace std::chrono_literals;
 // A stream address that never answers: nothing listens on port 1.
 inline const QString kDeadStream = QStringLiteral("http://127.0.0.1:1/stream.ts");
 
-// A wall clock that stands still until the test moves it on; the recorders
-// read it from their own threads.
-struct TestClock
-{
-    std::shared_ptr<std::atomic<qint64>> msecs = std::make_shared<std::atomic<qint64>>(
-        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
-    void advance(std::chrono::milliseconds by) { *msecs += by.count(); }
-    std::function<QDateTime()> function() const
-    {
-        return [msecs = msecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
-    }
-};
-
 // Counts the sleep-preventing activities the manager holds. Each settles on
 // the next pass of the event loop: held, or failed while failure is set.
 struct CountingInhibitor : SleepInhibitor
@@ -100,7 +87,7 @@ protected:
         environment.recorderTiming.progressInterval = 20ms;
         environment.sleepInhibitor = inhibitor;
         environment.wakeNotifier = &wakeNotifier;
-        environment.now = clock.function();
+        environment.now = clock();
         if (adjust)
             adjust(environment);
         manager = std::make_unique<RecordingManager>(std::move(environment));
@@ -178,9 +165,17 @@ protected:
         return testsupport::waitUntil([&] { return statusOf(id) == status; });
     }
 
-    QDateTime now() const { return clock.function()(); }
+    // The wall clock stands still until the test moves it on; the recorders
+    // read it from their own threads.
+    std::function<QDateTime()> clock() const
+    {
+        return [msecs = clockMsecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
+    }
+    QDateTime now() const { return clock()(); }
+    void advance(std::chrono::milliseconds by) { *clockMsecs += by.count(); }
 
-    TestClock clock;
+    std::shared_ptr<std::atomic<qint64>> clockMsecs = std::make_shared<std::atomic<qint64>>(
+        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
     QTemporaryDir folder;
     std::shared_ptr<CountingInhibitor> inhibitor = std::make_shared<CountingInhibitor>();
     SystemWakeNotifier wakeNotifier;

@@ -52,7 +52,7 @@ TEST_F(ProviderWaitTest, RecentStartsCountInTheirWindowAndWaitingIsSavedOnceAndL
     EXPECT_EQ(inhibitor->live, 1) << "a waiting recording keeps the computer awake";
     EXPECT_EQ(waits(), QStringList{line});
     ASSERT_TRUE(QFile::remove(indexPath()));
-    clock.advance(19s);
+    advance(19s);
     m.checkSchedule();
     ASSERT_TRUE(testsupport::waitUntil([&] { return waits() == QStringList{line, line}; }));
     EXPECT_FALSE(QFile::exists(indexPath())) << "a recording already waiting is not saved again";
@@ -61,7 +61,7 @@ TEST_F(ProviderWaitTest, RecentStartsCountInTheirWindowAndWaitingIsSavedOnceAndL
     EXPECT_FALSE(m.recording(r.id)) << "a waiting recording is withdrawn";
 
     // Once the window has passed it no longer does.
-    clock.advance(2s);
+    advance(2s);
     const Recording later = value(m.schedule(onAir(url("/live/u/p/3.ts"), QStringLiteral("ch3"))));
     ASSERT_TRUE(waitFor(later.id, Status::Recording));
 }
@@ -100,14 +100,14 @@ TEST_F(ProviderWaitTest, ExtensionsDuringTheCheckAndWhileRecordingReachTheRecord
     ASSERT_TRUE(waitFor(stored.id, Status::Recording));
     EXPECT_EQ(m.recording(stored.id)->endDate, extended.endDate);
 
-    clock.advance(30s);
+    advance(30s);
     dropConnectionAndWait(stream, stored.id);
     EXPECT_EQ(statusOf(stored.id), Status::Recording) << "the recorder got the end extended during the check";
     EXPECT_EQ(value(m.extend(stored.id, 1)).endDate, stored.endDate.addSecs(120));
-    clock.advance(60s);
+    advance(60s);
     dropConnectionAndWait(stream, stored.id);
     EXPECT_EQ(statusOf(stored.id), Status::Recording) << "the running recorder follows the new end";
-    clock.advance(40s);
+    advance(40s);
     dropConnectionAndWait(stream, stored.id);
     ASSERT_TRUE(waitFor(stored.id, Status::Finished));
 }

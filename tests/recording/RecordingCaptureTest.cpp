@@ -36,7 +36,7 @@ TEST_F(ManagerCaptureTest, FailedAndUnsafeEntriesOfTheIndex)
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("../escape.ts"))));
     EXPECT_EQ(statusOf(local.id), Status::Scheduled);
     const Recording missed = value(m.schedule(request(url("/stream.ts"), now().addSecs(60), now().addSecs(120))));
-    clock.advance(10min);
+    advance(10min);
     emit wakeNotifier.didWakeFromSleep();
     for (const QUuid &id : {local.id, missed.id}) {
         EXPECT_EQ(statusOf(id), Status::Failed);
@@ -75,7 +75,7 @@ TEST_F(ManagerCaptureTest, ProgressIsAnnouncedNotSavedDeleteIsSilentAndStopAllKe
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(a.id)->bytes > 4096; }));
     EXPECT_GT(changes.count(), announced) << "progress is announced";
     EXPECT_EQ(indexText(), afterStart) << "progress is never saved";
-    clock.advance(90s);
+    advance(90s);
     m.stopAll();
     EXPECT_EQ(m.runningCount(), 2) << "stopAll returns at once";
     EXPECT_EQ(indexText(), afterStart) << "stopAll saves nothing by itself";
@@ -102,12 +102,12 @@ TEST_F(ManagerCaptureTest, AfterASuspendRecordingsPastTheirEndFinishAtOnceAndThe
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(going.id)->bytes && m.recording(ended.id)->bytes; }));
 
     // The computer sleeps for 25 minutes less 200 ms; the recorders' monotonic timers stood still.
-    clock.advance(25min - 200ms);
+    advance(25min - 200ms);
     emit wakeNotifier.didWakeFromSleep();
     ASSERT_TRUE(waitFor(ended.id, Status::Finished));
     EXPECT_EQ(statusOf(going.id), Status::Recording) << "200 ms are left";
     const qint64 bytesAtWake = m.recording(going.id)->bytes;
-    clock.advance(200ms);
+    advance(200ms);
     ASSERT_TRUE(waitFor(going.id, Status::Finished));
     const Recording finished = *m.recording(going.id);
     EXPECT_GT(finished.bytes, bytesAtWake) << "it went on into the same file";
@@ -122,7 +122,7 @@ TEST_F(ManagerCaptureTest, AGapIsLoggedWhenDataComesAgainAndKeptInTheIndex)
     const Recording r = value(m.schedule(onAir(url("/a.ts"))));
     // The provider is full for 14 s.
     ASSERT_TRUE(testsupport::waitUntil([&] { return provider.requestCount(QStringLiteral("/a.ts")) >= 2; }));
-    clock.advance(14s);
+    advance(14s);
     provider.serve(QStringLiteral("/a.ts"), FakeProvider::Answer::slowStream(1880, 10ms));
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(r.id)->bytes > 20000; }));
     EXPECT_EQ(log.all().filter(QStringLiteral("gap closed")),

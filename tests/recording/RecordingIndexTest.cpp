@@ -35,8 +35,8 @@ TEST_F(RecordingIndexTest, MissingIndexCreatesNothingAndUndecodableOneIsKeptAsid
     const QString index = QDir(nested).filePath(QStringLiteral("recordings.json"));
     EXPECT_EQ(testsupport::readFile(index).trimmed(), QByteArray("[\n]"));
 
-    QByteArray bad = sharedJSONEncoder().data(
-        sharedJSONEncoder().encode(QList<Recording>{due(kDeadStream, QStringLiteral("a.ts"), 1h, Status::Finished, 1)}));
+    const Recording finished = due(kDeadStream, QStringLiteral("a.ts"), 1h, Status::Finished, 1);
+    QByteArray bad = sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{finished}));
     bad.replace("\"finished\"", "\"paused\"");
     testsupport::writeFile(index, bad);
     EXPECT_TRUE(makeManager().recordings().isEmpty());

@@ -10,9 +10,8 @@ TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
     registration->state = HelperRegistration::Status::Enabled;
     WakeScheduler scheduler({{}, registration, [&](QObject *parent) -> WakeHelperConnection * {
                                  return new FakeHelperConnection(helperCalls, parent);
-                             }, clock.function(), {}});
-    // With wake scheduling on, only recordings within the real look-ahead of
-    // 3 minutes hold, since the computer will be woken for the others.
+                             }, clock(), {}});
+    // Only recordings within the real look-ahead of 3 minutes hold: the computer is woken for the others.
     RecordingManager &m = makeManager([&](RecordingManager::Environment &e) { e.wakeScheduler = &scheduler; });
 
     const Recording far = value(m.schedule(startingIn(600, "far")));
@@ -28,10 +27,10 @@ TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
 
     // ...and one further ahead from the moment it comes within it.
     value(m.schedule(startingIn(240, "later")));
-    clock.advance(59s);
+    advance(59s);
     m.checkSchedule();
     EXPECT_EQ(inhibitor->live, 0);
-    clock.advance(1s);
+    advance(1s);
     m.checkSchedule();
     EXPECT_EQ(inhibitor->live, 1);
     EXPECT_EQ(inhibitor->begun, 2);
@@ -39,11 +38,10 @@ TEST_F(ManagerTest, WithWakeOnOnlyRecordingsInsideTheLookAheadHold)
 }
 
 // With wake scheduling off any scheduled recording holds; a hold the system
-// refuses is asked for again at every check, one granted is kept.
+// refuses is asked for again at every check (here the schedule timer's), one granted is kept.
 TEST_F(ManagerTest, WithWakeOffAnyRecordingHoldsAndAFailedHoldIsAskedForAgainAndLoggedOnceEachWay)
 {
     inhibitor->failure = QStringLiteral("logind is not there");
-    // Here the schedule timer runs the checks.
     RecordingManager &m = makeManager([](RecordingManager::Environment &e) { e.timing.schedulePeriod = 10ms; });
     QSignalSpy holdChanges(&m, &RecordingManager::sleepHoldDidChange);
     LogCapture log;
@@ -52,13 +50,11 @@ TEST_F(ManagerTest, WithWakeOffAnyRecordingHoldsAndAFailedHoldIsAskedForAgainAnd
     EXPECT_EQ(inhibitor->live, 1);
 
     ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->begun >= 3; })) << "asked again at each check";
-    EXPECT_FALSE(m.isHoldingSleep());
     EXPECT_EQ(m.sleepHoldFailure(), QStringLiteral("logind is not there"));
     EXPECT_GE(holdChanges.count(), 2);
 
     inhibitor->failure.reset();
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.isHoldingSleep(); }));
-    EXPECT_EQ(m.sleepHoldFailure(), std::nullopt);
     const int begun = inhibitor->begun;
     const auto changes = holdChanges.count();
     m.checkSchedule();
