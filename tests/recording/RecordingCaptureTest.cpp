@@ -1,7 +1,5 @@
 #include "ManagerTestSupport.h"
 
-// The manager driving real recorders against a local provider.
-
 // A failure keeps the planned end only when nothing was written. Unsafe
 // entries never start: an unstartable one waits for its end and fails then as
 // one missed while asleep; one that failed so in an earlier version keeps its
@@ -51,14 +49,13 @@ TEST_F(ManagerCaptureTest, FailedAndUnsafeEntriesOfTheIndex)
 
 TEST_F(ManagerCaptureTest, ProgressIsAnnouncedNotSavedDeleteIsSilentAndStopAllKeepsTheBytes)
 {
-    for (const char *p : {"/a.ts", "/b.ts", "/c.ts"})
+    for (const char *p : {"/a.ts", "/c.ts"})
         provider.serve(QString::fromLatin1(p), FakeProvider::Answer::slowStream(1024, 5ms));
     RecordingManager &m = makeManager();
     QSignalSpy changes(&m, &RecordingManager::recordingsDidChange);
     const Recording a = value(m.schedule(onAir(url("/a.ts"), "a")));
-    const Recording b = value(m.schedule(onAir(url("/b.ts"), "b")));
     const Recording deleted = value(m.schedule(onAir(url("/c.ts"), "c")));
-    ASSERT_EQ(m.runningCount(), 3);
+    ASSERT_EQ(m.runningCount(), 2);
     EXPECT_EQ(a.status, Status::Recording) << "started within schedule()";
     EXPECT_EQ(inhibitor->live, 1);
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.recording(deleted.id)->bytes > 0; }));
@@ -67,8 +64,8 @@ TEST_F(ManagerCaptureTest, ProgressIsAnnouncedNotSavedDeleteIsSilentAndStopAllKe
     m.deleteRecording(deleted.id);
     EXPECT_FALSE(m.recording(deleted.id));
     EXPECT_FALSE(QFile::exists(path(deleted.fileName)));
-    EXPECT_EQ(m.runningCount(), 2);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 2; })) << "its recorder stopped";
+    EXPECT_EQ(m.runningCount(), 1);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return provider.openConnections() == 1; })) << "its recorder stopped";
 
     const QString afterStart = indexText();
     const int announced = int(changes.count());
@@ -77,10 +74,9 @@ TEST_F(ManagerCaptureTest, ProgressIsAnnouncedNotSavedDeleteIsSilentAndStopAllKe
     EXPECT_EQ(indexText(), afterStart) << "progress is never saved";
     advance(90s);
     m.stopAll();
-    EXPECT_EQ(m.runningCount(), 2) << "stopAll returns at once";
+    EXPECT_EQ(m.runningCount(), 1) << "stopAll returns at once";
     EXPECT_EQ(indexText(), afterStart) << "stopAll saves nothing by itself";
     ASSERT_TRUE(testsupport::waitUntil([&] { return m.runningCount() == 0; }));
-    EXPECT_EQ(statusOf(b.id), Status::Stopped);
     EXPECT_EQ(inhibitor->live, 0);
     const Recording stopped = *m.recording(a.id);
     EXPECT_EQ(stopped.status, Status::Stopped);
