@@ -88,11 +88,14 @@ TEST(JSONCoding, IndexMatchesTheDocumentedFormat)
 )";
     EXPECT_EQ(sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{r})), expected);
 
-    // Readers take offsets, lower-case ids, null optionals and an index
-    // written before the gap counts.
-    const QByteArray edited =
-        QByteArray(expected).replace("1A2B3C4D", "1a2b3c4d").replace("19:00:00Z", "21:00:00+02:00");
+    // Readers take offsets, lower-case ids, skipped segments, null optionals
+    // and an index written before the gap counts.
+    const QByteArray edited = QByteArray(expected)
+                                  .replace("1A2B3C4D", "1a2b3c4d")
+                                  .replace("19:00:00Z", "21:00:00+02:00")
+                                  .replace("\"secondsMissing\": 14", "\"secondsMissing\": 14, \"skippedSegments\": 3");
     r.programStart = utc(2024, 5, 1, 19, 0, 0);
+    r.skippedSegments = 3;
     EXPECT_EQ(sharedJSONDecoder().decodeRecordings(edited), QList<Recording>{r});
     const auto decoded = sharedJSONDecoder().decodeRecordings(R"([{"title": "", "status": "scheduled", "bytes": 0,
         "id": "00000000-0000-0000-0000-000000000000", "channelName": "", "channelID": "", "streamURL": "",
