@@ -50,6 +50,7 @@ TEST_F(ManagerTest, WithWakeOffAnyRecordingHoldsAndAFailedHoldIsAskedForAgainAnd
     EXPECT_EQ(inhibitor->live, 1);
 
     ASSERT_TRUE(testsupport::waitUntil([&] { return inhibitor->begun >= 3; })) << "asked again at each check";
+    EXPECT_FALSE(m.isHoldingSleep());
     EXPECT_EQ(m.sleepHoldFailure(), QStringLiteral("logind is not there"));
     EXPECT_GE(holdChanges.count(), 2);
 
