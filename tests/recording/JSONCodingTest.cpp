@@ -88,24 +88,22 @@ TEST(JSONCoding, IndexMatchesTheDocumentedFormat)
 )";
     EXPECT_EQ(sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{r})), expected);
 
-    // Readers take any key order, offsets, lower-case ids and null optionals.
-    const QByteArray edited = R"([{"title": "Late News", "status": "finished", "bytes": 9007199254740993,
-        "id": "1a2b3c4d-0000-4000-8000-0000000000ff", "channelName": "One", "channelID": "ch1",
-        "streamURL": "http://provider.example/live/u/p/1.ts", "accountID": "acc", "userAgent": "",
-        "programStart": "2024-05-01T21:00:00+02:00", "programEnd": "2024-05-01T20:00:00Z",
-        "startDate": "2024-05-01T19:00:01Z", "endDate": "2024-05-01T20:05:00Z",
-        "fileName": "Late News 2024-05-01 21.00 1A2B3C.ts", "errorMessage": "broke", "reconnects": 2,
-        "secondsMissing": 14, "skippedSegments": 0},
-        {"title": "", "status": "scheduled", "bytes": 0, "id": "00000000-0000-0000-0000-000000000000",
-        "channelName": "", "channelID": "", "streamURL": "", "accountID": null, "userAgent": null,
-        "errorMessage": null, "programStart": "0001-01-01T00:00:00Z", "programEnd": "9999-12-31T23:54:59Z",
-        "startDate": "0001-01-01T00:00:00Z", "endDate": "9999-12-31T23:59:59Z", "fileName": "x.ts"}])";
-    const auto decoded = sharedJSONDecoder().decodeRecordings(edited);
-    ASSERT_TRUE(decoded);
-    ASSERT_EQ(decoded->size(), 2);
+    // Readers take offsets, lower-case ids, skipped segments, null optionals
+    // and an index written before the gap counts.
+    const QByteArray edited = QByteArray(expected)
+                                  .replace("1A2B3C4D", "1a2b3c4d")
+                                  .replace("19:00:00Z", "21:00:00+02:00")
+                                  .replace("\"secondsMissing\": 14", "\"secondsMissing\": 14, \"skippedSegments\": 3");
     r.programStart = utc(2024, 5, 1, 19, 0, 0);
-    EXPECT_EQ(decoded->at(0), r);
-    const Recording &bare = decoded->at(1);
+    r.skippedSegments = 3;
+    EXPECT_EQ(sharedJSONDecoder().decodeRecordings(edited), QList<Recording>{r});
+    const auto decoded = sharedJSONDecoder().decodeRecordings(R"([{"title": "", "status": "scheduled", "bytes": 0,
+        "id": "00000000-0000-0000-0000-000000000000", "channelName": "", "channelID": "", "streamURL": "",
+        "accountID": null, "userAgent": null, "errorMessage": null, "programStart": "0001-01-01T00:00:00Z",
+        "programEnd": "9999-12-31T23:54:59Z", "startDate": "0001-01-01T00:00:00Z", "endDate": "9999-12-31T23:59:59Z",
+        "fileName": "x.ts"}])");
+    ASSERT_TRUE(decoded && decoded->size() == 1);
+    const Recording &bare = decoded->first();
     EXPECT_TRUE(bare.id.isNull()) << "the nil id is a canonical id";
     EXPECT_FALSE(bare.accountID);
     EXPECT_EQ(bare.endDate, utc(9999, 12, 31, 23, 59, 59));
@@ -116,8 +114,8 @@ TEST(JSONCoding, IndexMatchesTheDocumentedFormat)
     EXPECT_EQ(sharedJSONDecoder().decodeRecording(encoded), bare);
     // Gap counts are whole and not negative.
     for (const QJsonValue &bad : {QJsonValue(-1), QJsonValue(1.5), QJsonValue(QStringLiteral("3"))}) {
-        QJsonObject edited = encoded;
-        edited.insert(QStringLiteral("skippedSegments"), bad);
-        EXPECT_FALSE(sharedJSONDecoder().decodeRecording(edited)) << bad.toVariant().toString().toStdString();
+        QJsonObject changed = encoded;
+        changed.insert(QStringLiteral("skippedSegments"), bad);
+        EXPECT_FALSE(sharedJSONDecoder().decodeRecording(changed)) << bad.toVariant().toString().toStdString();
     }
 }

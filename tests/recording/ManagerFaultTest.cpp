@@ -1,31 +1,21 @@
 #include "APIClient.h"
 #include "CaptureTransfer.h"
-#include "FakeProvider.h"
-#include "LogCapture.h"
 #include "ManagerTestSupport.h"
 #include "RecorderMessages.h"
 #include "RecordingServer.h"
 #include "RetiredRecorderThreads.h"
 
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 // The manager and its API server while the disk or the provider misbehaves.
-namespace {
-
-using namespace std::chrono_literals;
-
-using ManagerFaultTest = ManagerTest;
-
-} // namespace
+using ManagerFaultTest = ManagerCaptureTest;
 
 TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
 {
-    // A read-only folder stops the index's temporary file; for root, whom
-    // permissions do not stop, a folder in the index's place stops the final
-    // rename. Either way every save fails.
+    // A read-only folder stops the index's temporary file; for root, a folder
+    // in the index's place stops the final rename. Either way every save fails.
     ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("recordings.json")));
     ASSERT_TRUE(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::ExeOwner));
     const auto restore = qScopeGuard(
@@ -36,7 +26,7 @@ TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
     const auto saveFailures = [&] {
         return log.all().filter(QRegularExpression(QStringLiteral("^\\[TivoluxRecorder\\] could not save recordings index: .+"))).size();
     };
-    const Recording r = value(m.schedule(request(QStringLiteral("http://127.0.0.1:1/a.ts"), now().addDays(1), now().addDays(2))));
+    const Recording r = value(m.schedule(startingIn(86400)));
     const auto failuresAfterSchedule = saveFailures();
     EXPECT_GE(failuresAfterSchedule, 1) << "logged with its reason";
     EXPECT_EQ(m.recordings(), QList<Recording>{r}) << "kept in memory";
@@ -49,9 +39,8 @@ TEST_F(ManagerFaultTest, UnwritableIndexIsLoggedAndTheManagerWorksOnInMemory)
 
 TEST_F(ManagerFaultTest, RecordingWaitingOnATricklingPlaylistStopsAtOnce)
 {
-    FakeProvider provider;
     provider.serve(QStringLiteral("/trickle.m3u8"), FakeProvider::Answer::slowStream(1, 1000ms));
-    const Recording stored = due(provider.url(QStringLiteral("/trickle.m3u8")).toString(), "trickle.ts", 1h);
+    const Recording stored = due(url("/trickle.m3u8"), "trickle.ts", 1h);
     storeIndex({stored});
     makeManager();
     ASSERT_TRUE(testsupport::waitUntil([&] { return provider.bytesSent(QStringLiteral("/trickle.m3u8")) >= 1; }));
@@ -61,30 +50,23 @@ TEST_F(ManagerFaultTest, RecordingWaitingOnATricklingPlaylistStopsAtOnce)
         << "the pending playlist request is dropped";
 }
 
-// Recordings of hostile answers run beside a normal one, all due now and
-// ending in an hour, while GET /api/recordings is asked every 50 ms: an answer
-// that waited for a fault would never come. The clock stands still until the
-// hostile ones have done what they can, the normal one has 100 kB and ten
-// answers came. Then the clock passes the end (a wake has each recorder
-// measure it at once): every recording must end, and releasing the recorders
-// must not hold up the API either.
+// Recordings of hostile answers run beside a normal one, all ending in an hour,
+// while GET /api/recordings is asked every 50 ms: an answer that waited for a
+// fault would never come. Then the clock passes the end: every recording ends,
+// and releasing the recorders must not hold up the API either.
 TEST_F(ManagerFaultTest, HostileProvidersHoldUpNothingElse)
 {
-    FakeProvider provider;
     const auto segmentBody = [](int n) { return FakeProvider::content(n * 18800, 18800); };
     // One byte a second: as a stream, as a playlist, and as a segment.
     for (const char *path : {"/trickle.ts", "/trickle.m3u8", "/trickle-segment.ts"})
         provider.serve(QString::fromLatin1(path), FakeProvider::Answer::slowStream(1, 1000ms));
     provider.serve(QStringLiteral("/slow-segment.m3u8"),
                    FakeProvider::Answer::body("#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:2,\n/trickle-segment.ts\n"));
-    // Header lines as fast as the recorder reads them, paced so that this
-    // thread (which also runs the manager and the router) is not kept busy
-    // by the fake itself.
+    // Header lines paced so that the fake does not keep this thread, which runs the manager, busy.
     provider.serve(QStringLiteral("/fast-head.ts"), FakeProvider::Answer::endlessHead(2ms, 32 * 1024));
     provider.serve(QStringLiteral("/fast-head.m3u8"), FakeProvider::Answer::endlessHead(2ms, 32 * 1024));
     provider.serve(QStringLiteral("/slow-head.ts"), FakeProvider::Answer::endlessHead(100ms, 64));
-    // A media playlist padded to 10 MB with tags around three segments, and
-    // a master playlist of 10 MB of variants whose last one is the best.
+    // A 10 MB media playlist of three segments, and a 10 MB master whose last variant is the best.
     const int tenMegabytes = 10 * 1024 * 1024;
     const QByteArray tag = "#EXT-X-PROGRAM-DATE-TIME:2024-05-01T21:00:00.000Z\n";
     QByteArray media = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:0\n" + tag.repeated(tenMegabytes / tag.size());
@@ -104,7 +86,7 @@ TEST_F(ManagerFaultTest, HostileProvidersHoldUpNothingElse)
     QList<Recording> stored;
     for (const char *path : {"/normal.ts", "/trickle.ts", "/trickle.m3u8", "/slow-segment.m3u8", "/fast-head.ts",
                              "/fast-head.m3u8", "/slow-head.ts", "/huge.m3u8", "/huge-master.m3u8"})
-        stored.append(due(provider.url(QString::fromLatin1(path)).toString(), QStringLiteral("%1.ts").arg(stored.size()), 1h));
+        stored.append(due(url(path), QStringLiteral("%1.ts").arg(stored.size()), 1h));
     storeIndex(stored);
     RecordingManager &m = makeManager();
     RecordingServer server({QHostAddress(QHostAddress::LocalHost), 0, {}, 0, &m});
@@ -117,8 +99,7 @@ TEST_F(ManagerFaultTest, HostileProvidersHoldUpNothingElse)
         for (int i = 0; !done() && i < 400; ++i) {
             const auto response = apiRequest(server.serverPort(), "GET", "/api/recordings");
             ++(response && response->status == 200 ? answered : unanswered);
-            // A real loop, so that recorders released with deleteLater are
-            // destroyed here, as they are in the program.
+            // A real loop, so that recorders released with deleteLater are destroyed here.
             QEventLoop pause;
             QTimer::singleShot(50ms, &pause, &QEventLoop::quit);
             pause.exec();
@@ -126,8 +107,7 @@ TEST_F(ManagerFaultTest, HostileProvidersHoldUpNothingElse)
         return done();
     };
 
-    // The huge playlists finish while the clock stands an hour before their
-    // end date: only their end lists can have ended them.
+    // The huge playlists finish an hour before their end date: only their end lists can end them.
     EXPECT_TRUE(probeUntil([&] {
         return answered >= 10 && at(0).bytes > 100 * 1024 && at(1).bytes >= 1
             && provider.bytesSent(QStringLiteral("/trickle-segment.ts")) >= 1 && at(7).status != Status::Recording
@@ -141,7 +121,7 @@ TEST_F(ManagerFaultTest, HostileProvidersHoldUpNothingElse)
     EXPECT_EQ(fileOf(master), segmentBody(1)) << "the best variant of the long list";
     EXPECT_EQ(provider.requestCount(QStringLiteral("/missing.m3u8")), 0);
 
-    clock.advance(1h);
+    advance(1h);
     emit wakeNotifier.didWakeFromSleep();
     EXPECT_TRUE(probeUntil([&] { return m.runningCount() == 0; })) << "every recording ends at its end";
     probeUntil([&, atEnd = answered] { return answered >= atEnd + 3; });

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "FakeProvider.h"
 #include "JSONCoding.h"
+#include "LogCapture.h"
 #include "RecordingIndex.h"
 #include "RecordingManager.h"
 #include "RecordingsFolder.h"
@@ -9,41 +11,34 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
 
-// A wall clock that stands still until the test moves it on; the recorders
-// read it from their own threads.
-struct TestClock
-{
-    std::shared_ptr<std::atomic<qint64>> msecs = std::make_shared<std::atomic<qint64>>(
-        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
-    void advance(std::chrono::milliseconds by) { *msecs += by.count(); }
-    std::function<QDateTime()> function() const
-    {
-        return [msecs = msecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
-    }
-};
+using namespace std::chrono_literals;
+
+// A stream address that never answers: nothing listens on port 1.
+inline const QString kDeadStream = QStringLiteral("http://127.0.0.1:1/stream.ts");
 
 // Counts the sleep-preventing activities the manager holds. Each settles on
 // the next pass of the event loop: held, or failed while failure is set.
-class CountingInhibitor : public SleepInhibitor
+struct CountingInhibitor : SleepInhibitor
 {
-public:
     struct Activity : SleepActivity
     {
         explicit Activity(int &live) : m_live(++live) {}
         ~Activity() override { --m_live; }
         State state() const override { return m_state; }
-        QString failure() const override { return m_failure.value_or(QString()); }
+        QString failure() const override { return m_failure; }
 
         int &m_live;
         State m_state = State::Pending;
-        std::optional<QString> m_failure;
+        QString m_failure;
         QObject m_context; // ends the pending answer with the activity
     };
 
@@ -53,7 +48,7 @@ public:
         auto activity = std::make_unique<Activity>(live);
         QTimer::singleShot(0, &activity->m_context, [a = activity.get(), settled, failure = failure] {
             a->m_state = failure ? SleepActivity::State::Failed : SleepActivity::State::Held;
-            a->m_failure = failure;
+            a->m_failure = failure.value_or(QString());
             settled();
         });
         return activity;
@@ -85,7 +80,6 @@ protected:
 
     RecordingManager &makeManager(const std::function<void(RecordingManager::Environment &)> &adjust = {})
     {
-        using namespace std::chrono_literals;
         RecordingManager::Environment environment;
         environment.timing.schedulePeriod = 1h;
         environment.recorderTiming.retryDelay = 20ms;
@@ -93,14 +87,13 @@ protected:
         environment.recorderTiming.progressInterval = 20ms;
         environment.sleepInhibitor = inhibitor;
         environment.wakeNotifier = &wakeNotifier;
-        environment.now = clock.function();
+        environment.now = clock();
         if (adjust)
             adjust(environment);
         manager = std::make_unique<RecordingManager>(std::move(environment));
         return *manager;
     }
 
-public:
     static RecordingRequest request(const QString &streamURL, const QDateTime &start, const QDateTime &end,
                                     const QString &channelID = QStringLiteral("ch1"))
     {
@@ -114,17 +107,16 @@ public:
         return r;
     }
 
-protected:
     // A programme on air now, for an hour.
     RecordingRequest onAir(const QString &streamURL, const QString &channelID = QStringLiteral("ch1")) const
     {
         return request(streamURL, now().addSecs(-60), now().addSecs(3600), channelID);
     }
 
-    static Recording value(const std::variant<Recording, RecorderError> &result)
+    // An hour's programme on the dead stream, starting after the given seconds.
+    RecordingRequest startingIn(qint64 seconds, const QString &channelID = QStringLiteral("ch1")) const
     {
-        EXPECT_EQ(errorOf(result), QString());
-        return std::holds_alternative<Recording>(result) ? std::get<Recording>(result) : Recording{};
+        return request(kDeadStream, now().addSecs(seconds), now().addSecs(seconds + 3600), channelID);
     }
 
     static QString errorOf(const std::variant<Recording, RecorderError> &result)
@@ -133,9 +125,16 @@ protected:
         return error ? error->message : QString();
     }
 
+    static Recording value(const std::variant<Recording, RecorderError> &result)
+    {
+        EXPECT_EQ(errorOf(result), QString());
+        return std::holds_alternative<Recording>(result) ? std::get<Recording>(result) : Recording{};
+    }
+
     // A stored recording of a programme on air now, whose capture ends after
     // untilEnd on the test's clock.
-    Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd) const
+    Recording due(const QString &streamURL, const QString &fileName, std::chrono::milliseconds untilEnd,
+                  Status status = Status::Scheduled, qint64 bytes = 0) const
     {
         Recording r;
         r.id = QUuid::createUuid();
@@ -145,7 +144,8 @@ protected:
         r.programEnd = now().addSecs(-1);
         r.endDate = now().addMSecs(untilEnd.count());
         r.fileName = fileName;
-        r.status = Status::Scheduled;
+        r.status = status;
+        r.bytes = bytes;
         return r;
     }
 
@@ -165,11 +165,28 @@ protected:
         return testsupport::waitUntil([&] { return statusOf(id) == status; });
     }
 
-    QDateTime now() const { return clock.function()(); }
+    // The wall clock stands still until the test moves it on; the recorders
+    // read it from their own threads.
+    std::function<QDateTime()> clock() const
+    {
+        return [msecs = clockMsecs] { return QDateTime::fromMSecsSinceEpoch(*msecs, Qt::UTC); };
+    }
+    QDateTime now() const { return clock()(); }
+    void advance(std::chrono::milliseconds by) { *clockMsecs += by.count(); }
 
-    TestClock clock;
+    std::shared_ptr<std::atomic<qint64>> clockMsecs = std::make_shared<std::atomic<qint64>>(
+        QDateTime(QDate(2030, 3, 4), QTime(20, 0), Qt::UTC).toMSecsSinceEpoch());
     QTemporaryDir folder;
     std::shared_ptr<CountingInhibitor> inhibitor = std::make_shared<CountingInhibitor>();
     SystemWakeNotifier wakeNotifier;
     std::unique_ptr<RecordingManager> manager;
+};
+
+// The manager with a local provider, for recorders that really run.
+class ManagerCaptureTest : public ManagerTest
+{
+protected:
+    QString url(const char *path) const { return provider.url(QString::fromLatin1(path)).toString(); }
+
+    FakeProvider provider;
 };

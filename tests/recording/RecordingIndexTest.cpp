@@ -3,38 +3,23 @@
 #include <csignal>
 #include <sys/resource.h>
 
-namespace {
-
-class RecordingIndexTest : public ManagerTest
-{
-protected:
-    Recording recordingWith(Status status, const QString &fileName, qint64 bytes)
-    {
-        Recording r = due(QStringLiteral("http://127.0.0.1:9/s.ts"), fileName, std::chrono::hours(1));
-        r.status = status;
-        r.bytes = bytes;
-        return r;
-    }
-};
-
-} // namespace
+using RecordingIndexTest = ManagerTest;
 
 TEST_F(RecordingIndexTest, LoadRepairsRunningAndTakesSizesFromFiles)
 {
     testsupport::writeFile(path(QStringLiteral("running.ts")), QByteArray(1234, 'x'));
     testsupport::writeFile(path(QStringLiteral("done.ts")), QByteArray(10, 'y'));
     const QList<Recording> stored = {
-        recordingWith(Status::Recording, QStringLiteral("running.ts"), 5),
-        recordingWith(Status::Finished, QStringLiteral("done.ts"), 999),
-        recordingWith(Status::Finished, QStringLiteral("gone.ts"), 999),
-        recordingWith(Status::Waiting, QStringLiteral("waiting.ts"), 7),
+        due(kDeadStream, QStringLiteral("running.ts"), 1h, Status::Recording, 5),
+        due(kDeadStream, QStringLiteral("done.ts"), 1h, Status::Finished, 999),
+        due(kDeadStream, QStringLiteral("gone.ts"), 1h, Status::Finished, 999),
+        due(kDeadStream, QStringLiteral("waiting.ts"), 1h, Status::Waiting, 7),
     };
     storeIndex(stored);
     const QList<Recording> loaded = readIndex(folder.path());
     ASSERT_EQ(loaded.size(), 4);
     EXPECT_EQ(loaded[0].status, Status::Interrupted);
     EXPECT_EQ(loaded[1].id, stored[1].id) << "order kept";
-    EXPECT_FALSE(loaded[2].isPlayable());
     EXPECT_EQ((QList<qint64>{loaded[0].bytes, loaded[1].bytes, loaded[2].bytes, loaded[3].bytes}),
               (QList<qint64>{1234, 10, 0, 7})) << "sizes from the files; waiting recordings keep their count";
 }
@@ -49,8 +34,8 @@ TEST_F(RecordingIndexTest, MissingIndexCreatesNothingAndUndecodableOneIsKeptAsid
     const QString index = QDir(nested).filePath(QStringLiteral("recordings.json"));
     EXPECT_EQ(testsupport::readFile(index).trimmed(), QByteArray("[\n]"));
 
-    QByteArray bad = sharedJSONEncoder().data(
-        sharedJSONEncoder().encode(QList<Recording>{recordingWith(Status::Finished, QStringLiteral("a.ts"), 1)}));
+    const Recording finished = due(kDeadStream, QStringLiteral("a.ts"), 1h, Status::Finished, 1);
+    QByteArray bad = sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{finished}));
     bad.replace("\"finished\"", "\"paused\"");
     testsupport::writeFile(index, bad);
     EXPECT_TRUE(makeManager().recordings().isEmpty());
@@ -63,7 +48,7 @@ TEST_F(RecordingIndexTest, MissingIndexCreatesNothingAndUndecodableOneIsKeptAsid
 
 TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
 {
-    const QList<Recording> old = {recordingWith(Status::Finished, QStringLiteral("old.ts"), 0)};
+    const QList<Recording> old = {due(kDeadStream, QStringLiteral("old.ts"), 1h, Status::Finished, 0)};
     storeIndex(old);
     const QByteArray before = testsupport::readFile(indexPath());
 
@@ -71,7 +56,7 @@ TEST_F(RecordingIndexTest, SaveFailureLeavesOldIndexIntact)
     // over the existing index fail part-way through its writing.
     QList<Recording> many;
     for (int i = 0; i < 50; ++i)
-        many.append(recordingWith(Status::Finished, QStringLiteral("new%1.ts").arg(i), i));
+        many.append(due(kDeadStream, QStringLiteral("new%1.ts").arg(i), 1h, Status::Finished, i));
     // Writes beyond the limit fail with EFBIG instead of raising SIGXFSZ.
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);

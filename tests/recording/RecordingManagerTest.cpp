@@ -1,12 +1,5 @@
 #include "ManagerTestSupport.h"
 
-namespace {
-
-// A stream address that never answers: nothing listens on port 1.
-const QString kDeadStream = QStringLiteral("http://127.0.0.1:1/stream.ts");
-
-} // namespace
-
 TEST_F(ManagerTest, ScheduleRefusesBuildsSavesAndDeduplicates)
 {
     RecordingManager &m = makeManager();
@@ -18,7 +11,7 @@ TEST_F(ManagerTest, ScheduleRefusesBuildsSavesAndDeduplicates)
     }
     EXPECT_TRUE(indexText().isEmpty()) << "a refused request writes nothing";
 
-    RecordingRequest r = request(kDeadStream, start, start.addSecs(3600));
+    RecordingRequest r = startingIn(3600);
     r.title.clear();
     r.userAgent = QStringLiteral("Agent/1");
     const Recording first = value(m.schedule(r));
@@ -36,13 +29,13 @@ TEST_F(ManagerTest, ScheduleRefusesBuildsSavesAndDeduplicates)
     EXPECT_EQ(indexText(), before);
 
     // New recordings go to the front; a withdrawn one may be scheduled anew.
-    const Recording second = value(m.schedule(request(kDeadStream, start, start.addSecs(3600), "ch2")));
+    const Recording second = value(m.schedule(startingIn(3600, "ch2")));
     EXPECT_EQ(m.recordings().size(), 2);
     EXPECT_EQ(m.recordings().first().id, second.id);
     m.stop(first.id);
     m.stop(second.id);
     EXPECT_EQ(indexText().trimmed(), QStringLiteral("[\n]"));
-    EXPECT_NE(value(m.schedule(request(kDeadStream, start, start.addSecs(3600)))).id, first.id);
+    EXPECT_NE(value(m.schedule(startingIn(3600))).id, first.id);
 }
 
 // Every date the manager accepts is stored in a form the next start reads
