@@ -6,7 +6,7 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
@@ -25,35 +25,30 @@ inline void PrintTo(const StreamRecorder::Outcome &outcome, std::ostream *stream
 }
 
 // Runs one StreamRecorder and keeps everything it reports.
-class RecorderProbe
+struct RecorderProbe
 {
-public:
     struct Finish { StreamRecorder::Outcome outcome; qint64 bytes = 0; };
 
     RecorderProbe(const QUrl &source, const QString &filePath, const QDateTime &endDate,
                   const StreamRecorder::Timing &timing, const std::optional<QString> &userAgent = {})
-        : m_recorder(std::make_unique<StreamRecorder>(source, filePath, endDate, userAgent, timing))
+        : recorder(std::make_unique<StreamRecorder>(source, filePath, endDate, userAgent, timing))
     {
         const auto onMainThread = [this] { mainThread = mainThread && QThread::currentThread() == qApp->thread(); };
-        m_recorder->onProgress = [=, this](qint64 bytes) { onMainThread(); progress.append(bytes); };
-        m_recorder->onGapClosed = [=, this](qint64 milliseconds) { onMainThread(); gapsClosed.append(milliseconds); };
-        m_recorder->onFinish = [=, this](const StreamRecorder::Outcome &outcome, qint64 bytes) {
+        recorder->onProgress = [=, this](qint64 bytes) { onMainThread(); progress.append(bytes); };
+        recorder->onGapClosed = [=, this](qint64 milliseconds) { onMainThread(); gapsClosed.append(milliseconds); };
+        recorder->onFinish = [=, this](const StreamRecorder::Outcome &outcome, qint64 bytes) {
             onMainThread();
             finishes.append({outcome, bytes});
         };
     }
 
-    StreamRecorder &recorder() { return *m_recorder; }
     bool waitForFinish() { return waitUntil([this] { return !finishes.isEmpty(); }); }
-    void destroyRecorder() { m_recorder.reset(); }
 
     QList<Finish> finishes;
     QList<qint64> progress;
     QList<qint64> gapsClosed;
     bool mainThread = true; // whether every callback came on the main thread
-
-private:
-    std::unique_ptr<StreamRecorder> m_recorder;
+    std::unique_ptr<StreamRecorder> recorder; // declared last, so destroyed before what it reports into
 };
 
 // A local provider, recordings of it into a temporary folder with short delays, and the clock those recordings read.
@@ -65,19 +60,11 @@ protected:
 
     StreamRecorder::Timing timing(int failureLimit = 30) const
     {
-        StreamRecorder::Timing timing;
-        timing.retryDelay = 20ms;
-        timing.providerFullRetryDelay = 40ms;
-        timing.progressInterval = 100ms;
-        timing.requestTimeout = 5s;
-        timing.minimumPollDelay = 20ms;
-        timing.failureLimit = failureLimit;
         // A recorder's thread may outlive the test; it shares the clock.
-        timing.now = [moved = moved] { return clockStart().addMSecs(*moved); };
-        timing.steadyNow = [moved = moved] {
-            return std::chrono::steady_clock::time_point(std::chrono::milliseconds(*moved));
-        };
-        return timing;
+        return {.retryDelay = 20ms, .providerFullRetryDelay = 40ms, .progressInterval = 100ms, .requestTimeout = 5s,
+                .minimumPollDelay = 20ms, .failureLimit = failureLimit,
+                .now = [moved = moved] { return clockStart().addMSecs(*moved); },
+                .steadyNow = [moved = moved] { return std::chrono::steady_clock::time_point(moved->load() * 1ms); }};
     }
 
     // The wall and monotonic clocks of timing() stand still until a test moves them.
@@ -115,17 +102,20 @@ protected:
         return bytes;
     }
 
-    // A started recording of the provider's path into filePath(), ending a minute later on the test's clock.
+    // A started recording of the provider's path into the named file, ending a minute later on the test's clock.
     std::unique_ptr<RecorderProbe> record(const QString &path, const StreamRecorder::Timing &timing,
-                                          const std::optional<QString> &userAgent = {})
+                                          const QString &fileName = QStringLiteral("show.ts"), QDateTime endDate = {})
     {
-        auto probe = std::make_unique<RecorderProbe>(provider.url(path), filePath(), later(), timing, userAgent);
-        EXPECT_TRUE(probe->recorder().start());
+        auto probe = std::make_unique<RecorderProbe>(provider.url(path), filePath(fileName),
+                                                     endDate.isValid() ? endDate : later(), timing, userAgent);
+        EXPECT_TRUE(probe->recorder->start());
         return probe;
     }
 
+    // The outcome of a recording into a new file, nothing when none comes.
     std::optional<Outcome> outcomeOf(const QString &path, const StreamRecorder::Timing &timing)
     {
+        QFile::remove(filePath());
         auto probe = record(path, timing);
         return probe->waitForFinish() ? std::optional(probe->finishes[0].outcome) : std::nullopt;
     }
@@ -135,4 +125,5 @@ protected:
     const std::shared_ptr<std::atomic<qint64>> moved = std::make_shared<std::atomic<qint64>>(0); // milliseconds
     QTemporaryDir folder;
     FakeProvider provider;
+    std::optional<QString> userAgent; // for the recordings that record() starts
 };

@@ -1,6 +1,7 @@
 #include "RecorderFixture.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 // The direct path: one live stream read into one file, with reconnects.
 using StreamRecorderTest = RecorderFixture;
@@ -15,9 +16,10 @@ TEST_F(StreamRecorderTest, FollowsRedirectsOnHttpOnlyAndContinuesTheFileAcrossDr
     timing.retryDelay = 30ms;
 
     // A line break in the user agent must not add a header line.
-    auto probe = record(QStringLiteral("/live/1.ts"), timing, QStringLiteral("Agent/1\r\nX-Injected: yes"));
+    userAgent = QStringLiteral("Agent/1\r\nX-Injected: yes");
+    auto probe = record(QStringLiteral("/live/1.ts"), timing);
     ASSERT_TRUE(waitUntil([&] { return provider.requestCount(QStringLiteral("/edge/1.ts")) >= 4; }));
-    probe->recorder().stop();
+    probe->recorder->stop();
     ASSERT_TRUE(probe->waitForFinish());
     // Nothing is written after the outcome, even while the connection closes.
     ASSERT_TRUE(waitUntil([&] { return provider.openConnections() == 0; }));
@@ -30,7 +32,6 @@ TEST_F(StreamRecorderTest, FollowsRedirectsOnHttpOnlyAndContinuesTheFileAcrossDr
     for (const auto pause : pauses(edge))
         EXPECT_GE(pause, 25ms);
 
-    QFile::remove(filePath());
     provider.serve(QStringLiteral("/local.ts"), Answer::redirect("file:///etc/hostname"));
     EXPECT_EQ(outcomeOf(QStringLiteral("/local.ts"), this->timing(2)),
               Outcome::failed(QStringLiteral("Only http and https stream addresses can be recorded.")));
@@ -48,6 +49,7 @@ TEST_F(StreamRecorderTest, TheAnswersDecideWhatIsWrittenAndHowManyAttemptsAreMad
     const auto empty = [](int code) { return Answer::body({}, "text/plain", code); };
     const Outcome page = Outcome::failed(QStringLiteral("The provider answered with a page instead of a stream."));
     const Outcome refused = Outcome::failed(QStringLiteral("The provider refused the stream (HTTP 404)."));
+    const Outcome timedOut = Outcome::failed(QStringLiteral("The request timed out."));
     const struct { QList<Answer> answers; Outcome outcome; int requests; QByteArray file; } cases[] = {
         // An error page sent with a success status is never written, and
         // counts like any refusal: the limit of three attempts ends it.
@@ -66,43 +68,24 @@ TEST_F(StreamRecorderTest, TheAnswersDecideWhatIsWrittenAndHowManyAttemptsAreMad
         {{Answer::status(509), Answer::status(509), Answer::status(509), Answer::stream(1000), Answer::status(404)},
          refused, 6, FakeProvider::content(0, 1000)},
         {{empty(509), empty(509), empty(509), Answer::stream(1000), empty(404)}, refused, 6, FakeProvider::content(0, 1000)},
+        // Longer than the timeout but never pausing that long, then silent; and
+        // short header lines that never stop, which count as silence.
+        {{Answer::slowStream(500, 40ms, 3000), Answer::silence()}, timedOut, 3, FakeProvider::content(0, 3000)},
+        {{Answer::endlessHead(20ms, 64)}, timedOut, 3, {}},
     };
     StreamRecorder::Timing timing = this->timing(3);
     timing.retryDelay = 1ms;
     timing.providerFullRetryDelay = 20ms;
+    timing.requestTimeout = 200ms; // well above the interval at which a batched stream is read
     for (int i = 0; i < int(std::size(cases)); ++i) {
         SCOPED_TRACE(i);
         const QString path = QStringLiteral("/live/%1.ts").arg(i);
         provider.serve(path, cases[i].answers);
-        QFile::remove(filePath());
         EXPECT_EQ(outcomeOf(path, timing), cases[i].outcome);
         EXPECT_EQ(readFile(filePath()), cases[i].file);
         EXPECT_EQ(provider.requestCount(path), cases[i].requests);
         for (qsizetype k = 0; k < 3 && cases[i].answers[0].code == 509; ++k)
             EXPECT_GE(pauses(provider.requests(path)).value(k), 18ms) << "after full answer " << k;
-    }
-}
-
-TEST_F(StreamRecorderTest, SilenceAndEndlessHeadsTimeOutAndLongHeadsAreCutOff)
-{
-    const struct { const char *path; QList<Answer> answers; int attempts; qint64 bytes; const char *message; } cases[] = {
-        // Longer than the timeout but never pausing that long, then silent.
-        {"/silent.ts", {Answer::slowStream(500, 40ms, 3000), Answer::silence()}, 2, 3000, "The request timed out."},
-        // Short header lines that never stop count as silence.
-        {"/slow-head.ts", {Answer::endlessHead(20ms, 64)}, 1, 0, "The request timed out."},
-        // Header lines as fast as the recorder takes them are read up to a limit.
-        {"/fast-head.ts", {Answer::endlessHead(0ms, 4096)}, 1, 0,
-         "The provider sent a response head longer than 65536 bytes."},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.path);
-        provider.serve(QString::fromLatin1(c.path), c.answers);
-        StreamRecorder::Timing timing = this->timing(c.attempts);
-        timing.requestTimeout = 200ms; // well above the interval at which a batched stream is read
-        QFile::remove(filePath());
-        EXPECT_EQ(outcomeOf(QString::fromLatin1(c.path), timing), Outcome::failed(QString::fromLatin1(c.message)));
-        EXPECT_EQ(readFile(filePath()), FakeProvider::content(0, c.bytes));
-        EXPECT_EQ(provider.requestCount(QString::fromLatin1(c.path)), c.attempts);
         EXPECT_TRUE(waitUntil([&] { return provider.openConnections() == 0; }));
     }
 }
@@ -117,8 +100,7 @@ TEST_F(StreamRecorderTest, GapsLastFromTheLossToTheNextByteOrToTheEnd)
     auto probe = record(QStringLiteral("/a.ts"), timing);
     // Beside it, a provider full until the end date, which ends with that reason.
     provider.serve(QStringLiteral("/full.ts"), Answer::status(509));
-    RecorderProbe full(provider.url(QStringLiteral("/full.ts")), filePath(QStringLiteral("full.ts")), later(), timing);
-    ASSERT_TRUE(full.recorder().start());
+    auto full = record(QStringLiteral("/full.ts"), timing, QStringLiteral("full.ts"));
     ASSERT_TRUE(waitUntil([&] { return provider.requestCount(QStringLiteral("/a.ts")) >= 5; }));
     advance(7s);
     const int before = provider.requestCount(QStringLiteral("/a.ts"));
@@ -131,11 +113,11 @@ TEST_F(StreamRecorderTest, GapsLastFromTheLossToTheNextByteOrToTheEnd)
     // The second gap is still open when the clock reaches the end date.
     EXPECT_TRUE(probe->finishes.isEmpty());
     advance(53s);
-    ASSERT_TRUE(probe->waitForFinish() && full.waitForFinish());
+    ASSERT_TRUE(probe->waitForFinish() && full->waitForFinish());
     EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
-    EXPECT_EQ(full.finishes[0].outcome, Outcome::failed(QStringLiteral("Every provider connection was in use.")));
+    EXPECT_EQ(full->finishes[0].outcome, Outcome::failed(QStringLiteral("Every provider connection was in use.")));
     EXPECT_GE(provider.requestCount(QStringLiteral("/full.ts")), 3);
-    EXPECT_EQ(probe->recorder().gaps(), (CaptureGaps{.reconnects = 2, .missingMilliseconds = 60000}));
+    EXPECT_EQ(probe->recorder->gaps(), (CaptureGaps{.reconnects = 2, .missingMilliseconds = 60000}));
     EXPECT_EQ(readFile(filePath()), FakeProvider::content(0, 50000));
 }
 
@@ -144,13 +126,12 @@ TEST_F(StreamRecorderTest, ATrickleReachesTheFileWriteByWriteWithProgressOncePer
     // Far less than a batch per write, and a pause after each: every write
     // is in the file before the next is sent, not held until a batch gathers.
     provider.serve(QStringLiteral("/trickle.ts"), Answer::slowStream(1000, 200ms));
-    const QString path = folder.filePath(QStringLiteral("new/deeper/show.ts")); // in folders to be made
     StreamRecorder::Timing timing = this->timing();
     timing.progressInterval = 10min;
-    RecorderProbe probe(provider.url(QStringLiteral("/trickle.ts")), path, later(), timing);
-    ASSERT_TRUE(probe.recorder().start());
+    const QString file = QStringLiteral("new/deeper/show.ts"); // in folders to be made
+    auto probe = record(QStringLiteral("/trickle.ts"), timing, file);
     const auto written = [&](qint64 writes) {
-        return waitUntil([&] { return QFileInfo(path).size() >= writes * 1000; })
+        return waitUntil([&] { return QFileInfo(filePath(file)).size() >= writes * 1000; })
             && provider.bytesSent(QStringLiteral("/trickle.ts")) == writes * 1000;
     };
     // The first report comes at once, the next once the interval has passed.
@@ -161,13 +142,13 @@ TEST_F(StreamRecorderTest, ATrickleReachesTheFileWriteByWriteWithProgressOncePer
     ASSERT_TRUE(written(4));
 
     // An end date moved into the past ends the recording at once.
-    probe.recorder().extend(later(-5s));
-    ASSERT_TRUE(probe.waitForFinish());
-    EXPECT_EQ(probe.finishes[0].outcome, Outcome::finished());
-    EXPECT_EQ(probe.progress, (QList<qint64>{1000, 3000}));
-    EXPECT_TRUE(probe.mainThread);
-    EXPECT_EQ(readFile(path), FakeProvider::content(0, probe.finishes[0].bytes));
-    EXPECT_EQ(probe.recorder().gaps(), CaptureGaps{});
+    probe->recorder->extend(later(-5s));
+    ASSERT_TRUE(probe->waitForFinish());
+    EXPECT_EQ(probe->finishes[0].outcome, Outcome::finished());
+    EXPECT_EQ(probe->progress, (QList<qint64>{1000, 3000}));
+    EXPECT_TRUE(probe->mainThread);
+    EXPECT_EQ(readFile(filePath(file)), FakeProvider::content(0, probe->finishes[0].bytes));
+    EXPECT_EQ(probe->recorder->gaps(), CaptureGaps{});
 }
 
 TEST_F(StreamRecorderTest, EveryRecordingHasOneOutcomeOrNoneWhenUnopenedOrDestroyed)
@@ -177,10 +158,8 @@ TEST_F(StreamRecorderTest, EveryRecordingHasOneOutcomeOrNoneWhenUnopenedOrDestro
     provider.serve(QStringLiteral("/refused.ts"), Answer::status(404));
     std::vector<std::unique_ptr<RecorderProbe>> probes;
     QList<RecorderProbe *> silent; // those that must never report an outcome
-    const auto add = [&](const char *path, const QDateTime &endDate, const StreamRecorder::Timing &timing) {
-        probes.push_back(std::make_unique<RecorderProbe>(provider.url(QString::fromLatin1(path)),
-                                                         filePath(QStringLiteral("%1.ts").arg(probes.size())), endDate, timing));
-        EXPECT_TRUE(probes.back()->recorder().start());
+    const auto add = [&](const QString &path, const QDateTime &endDate, const StreamRecorder::Timing &timing) {
+        probes.push_back(record(path, timing, QStringLiteral("%1.ts").arg(probes.size()), endDate));
         return probes.back().get();
     };
 
@@ -190,7 +169,7 @@ TEST_F(StreamRecorderTest, EveryRecordingHasOneOutcomeOrNoneWhenUnopenedOrDestro
     for (const QString &path : {filePath(QStringLiteral("plain-file/show.ts")), filePath(QStringLiteral("a-folder"))}) {
         silent.append(probes.emplace_back(std::make_unique<RecorderProbe>(provider.url("/a.ts"), path, later(), timing())).get());
         QString description;
-        EXPECT_FALSE(silent.last()->recorder().start(&description)) << path.toStdString();
+        EXPECT_FALSE(silent.last()->recorder->start(&description)) << path.toStdString();
         EXPECT_FALSE(description.isEmpty());
     }
     EXPECT_TRUE(provider.requests().isEmpty());
@@ -199,8 +178,8 @@ TEST_F(StreamRecorderTest, EveryRecordingHasOneOutcomeOrNoneWhenUnopenedOrDestro
     // Stopped twice while nothing came.
     RecorderProbe *stopped = add("/silent.ts", later(), timing());
     ASSERT_TRUE(waitUntil([&] { return provider.requestCount(QStringLiteral("/silent.ts")) == 1; }));
-    stopped->recorder().stop();
-    stopped->recorder().stop();
+    stopped->recorder->stop();
+    stopped->recorder->stop();
     ASSERT_TRUE(stopped->waitForFinish());
     EXPECT_EQ(stopped->finishes[0].outcome, Outcome::stopped());
 
@@ -210,8 +189,8 @@ TEST_F(StreamRecorderTest, EveryRecordingHasOneOutcomeOrNoneWhenUnopenedOrDestro
     RecorderProbe *ended = add("/slow.ts", QDateTime::currentDateTimeUtc().addMSecs(50), systemClock);
     ASSERT_TRUE(ended->waitForFinish());
     EXPECT_EQ(ended->finishes[0].outcome, Outcome::finished());
-    ended->recorder().stop();
-    ended->recorder().extend(QDateTime::currentDateTimeUtc().addSecs(-1));
+    ended->recorder->stop();
+    ended->recorder->extend(QDateTime::currentDateTimeUtc().addSecs(-1));
 
     // A stop, the end timer and a failure racing one another.
     systemClock.retryDelay = 0ms;
@@ -220,22 +199,22 @@ TEST_F(StreamRecorderTest, EveryRecordingHasOneOutcomeOrNoneWhenUnopenedOrDestro
         RecorderProbe *racing = add("/refused.ts", QDateTime::currentDateTimeUtc().addMSecs(i % 4), systemClock);
         if (i % 2 == 0)
             spin(std::chrono::milliseconds(i % 3));
-        racing->recorder().stop();
+        racing->recorder->stop();
     }
 
     // Stopped and destroyed at once: the posted outcome is never delivered.
     RecorderProbe *destroyed = add("/slow.ts", later(), timing());
     ASSERT_TRUE(waitUntil([&] { return !destroyed->progress.isEmpty(); }));
-    destroyed->recorder().stop();
-    destroyed->destroyRecorder();
+    destroyed->recorder->stop();
+    destroyed->recorder.reset();
     silent.append(destroyed);
     // The recording manager lets go of a recorder from inside its outcome.
     RecorderProbe *finishing = add("/slow.ts", later(), timing());
-    finishing->recorder().onFinish = [&](const Outcome &outcome, qint64 bytes) {
-        finishing->destroyRecorder();
+    finishing->recorder->onFinish = [&](const Outcome &outcome, qint64 bytes) {
+        finishing->recorder.reset();
         finishing->finishes.append({outcome, bytes});
     };
-    finishing->recorder().stop();
+    finishing->recorder->stop();
 
     for (auto &probe : probes)
         ASSERT_TRUE(silent.contains(probe.get()) || probe->waitForFinish());
@@ -248,9 +227,8 @@ TEST_F(StreamRecorderTest, EveryRecordingHasOneOutcomeOrNoneWhenUnopenedOrDestro
 TEST(StreamRecorderAddress, PlaylistAddressesAreTakenForHLS)
 {
     const QList<std::pair<const char *, bool>> cases = {
-        {"http://p.example/live/u/p/1.ts", false}, {"http://p.example/hls/INDEX.M3U8", true},
-        {"http://p.example/play?file=index.m3u8&x=1", false}, {"http://p.example/play?name=a.m3u8?b", true},
-        {"http://p.example/m3u8", false},
+        {"http://p.example/hls/INDEX.M3U8", true}, {"http://p.example/play?file=index.m3u8&x=1", false},
+        {"http://p.example/play?name=a.m3u8?b", true}, {"http://p.example/m3u8", false},
     };
     for (const auto &[text, hls] : cases)
         EXPECT_EQ(StreamRecorder::isHLSAddress(QUrl(QString::fromLatin1(text))), hls) << text;

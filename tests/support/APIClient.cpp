@@ -3,7 +3,6 @@
 #include "TestSupport.h"
 
 #include <QHostAddress>
-#include <QJsonDocument>
 #include <QTcpSocket>
 
 std::optional<APIResponse> apiRequest(quint16 port, const QByteArray &method, const QByteArray &path,

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <utility>
 
 // What the fake helper connections of one test were asked, in order.
 struct HelperCalls
@@ -29,9 +30,7 @@ struct HelperCalls
 
     void answerAll()
     {
-        const QList<std::function<void()>> answers = std::move(heldAnswers);
-        heldAnswers.clear();
-        for (const auto &answer : answers)
+        for (const auto &answer : std::exchange(heldAnswers, {}))
             answer();
     }
 
@@ -84,13 +83,11 @@ private:
         m_log.calls.append({method, seconds});
         if (m_log.unreachable)
             return onError(QStringLiteral("no helper here"));
-        std::function<void()> answer = [reply, accepted = method == QStringLiteral("cancel") || m_log.accepts(seconds)] {
-            reply(accepted);
-        };
+        const bool accepted = method == QStringLiteral("cancel") || m_log.accepts(seconds);
         if (m_log.deferAnswers)
-            m_log.heldAnswers.append(std::move(answer));
+            m_log.heldAnswers.append([reply, accepted] { reply(accepted); });
         else
-            answer();
+            reply(accepted);
     }
 
     HelperCalls &m_log;

@@ -66,13 +66,8 @@ QByteArray FakeProvider::content(qint64 offset, qint64 length)
     QByteArray bytes(length, Qt::Uninitialized);
     for (qint64 i = 0; i < length; ++i) {
         const quint64 position = quint64(offset + i);
-        if (position % kPacketSize == 0) {
-            bytes[i] = char(0x47);
-            continue;
-        }
-        quint64 mixed = position * 0x9E3779B97F4A7C15ULL;
-        mixed ^= mixed >> 29;
-        bytes[i] = char(mixed >> 24);
+        const quint64 mixed = position * 0x9E3779B97F4A7C15ULL;
+        bytes[i] = position % kPacketSize == 0 ? char(0x47) : char((mixed ^ (mixed >> 29)) >> 24);
     }
     return bytes;
 }
@@ -132,17 +127,14 @@ void FakeProvider::answer(const std::shared_ptr<Connection> &connection, const R
     connection->answer = answer;
 
     switch (answer.kind) {
-    case Answer::Kind::Status:
-    case Answer::Kind::Body:
-        socket->write(head(answer.code, {"Content-Type: " + answer.contentType,
-                                         "Content-Length: " + QByteArray::number(answer.payload.size())})
-                      + answer.payload);
+    case Answer::Kind::Body: {
+        const QByteArray field = answer.location.isEmpty() ? "Content-Type: " + answer.contentType
+                                                           : "Location: " + answer.location;
+        const QByteArray length = "Content-Length: " + QByteArray::number(answer.payload.size());
+        socket->write(head(answer.code, {field, length}) + answer.payload);
         socket->disconnectFromHost();
         return;
-    case Answer::Kind::Redirect:
-        socket->write(head(answer.code, {"Location: " + answer.location, "Content-Length: 0"}));
-        socket->disconnectFromHost();
-        return;
+    }
     case Answer::Kind::Silence:
         socket->write(head(200, {"Content-Type: video/mp2t"}));
         return;

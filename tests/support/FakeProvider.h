@@ -13,16 +13,11 @@
 
 class QTcpSocket;
 
-// An IPTV provider's HTTP server on 127.0.0.1 (ephemeral port) that serves
-// real bytes. Every path has a list of answers: the n-th request of the path
-// gets the n-th answer and the last answer repeats; unknown paths get 404.
-// Stream answers of one path continue one deterministic byte sequence
-// (content()), so a client that reconnects after a drop receives the bytes
-// that follow the ones it already has. Every connection carries one request
-// and is closed by the server after its answer.
-//
-// Lives on the thread that creates it; that thread's event loop must run
-// while clients talk to it (the recorders' clients run on their own threads).
+// An IPTV provider's HTTP server on 127.0.0.1 (ephemeral port). The n-th request of a path gets the n-th of its
+// answers and the last one repeats; unknown paths get 404. Stream answers of one path continue one byte sequence
+// (content()), so a client that reconnects after a drop gets the bytes that follow those it has. Each connection
+// carries one request and the server closes it after the answer. Lives on the thread that creates it, whose event
+// loop must run while clients talk to it.
 class FakeProvider : public QObject
 {
     Q_OBJECT
@@ -30,14 +25,14 @@ class FakeProvider : public QObject
 public:
     struct Answer
     {
-        enum class Kind { Stream, Status, Silence, Redirect, Body, EndlessHead };
+        enum class Kind { Stream, Silence, Body, EndlessHead };
         Kind kind = Kind::Stream;
-        int code = 200;                        // HTTP status of Status, Redirect and Body
+        int code = 200;                        // HTTP status of Body
         qint64 bytes = -1;                     // Stream: bytes before the server closes; -1 endless
         qint64 chunkSize = 64 * 1024;          // Stream: bytes per write; EndlessHead: bytes per header line
         std::chrono::milliseconds interval{0}; // Stream, EndlessHead: pause between writes; 0 as fast as read
-        QByteArray location{};                 // Redirect
-        QByteArray payload{};                  // Body and Status
+        QByteArray location{};                 // Body: a Location header unless empty
+        QByteArray payload{};                  // Body
         QByteArray contentType{};              // Body
 
         // 200 and the path's next bytes as fast as the client reads them, or
@@ -48,16 +43,12 @@ public:
             return {.bytes = bytes, .chunkSize = chunkSize, .interval = interval};
         }
         // The given status with a short text body.
-        static Answer status(int code)
-        {
-            return {.kind = Kind::Status, .code = code, .payload = "status " + QByteArray::number(code) + '\n',
-                    .contentType = "text/plain"};
-        }
+        static Answer status(int code) { return body("status " + QByteArray::number(code) + '\n', "text/plain", code); }
         // 200 headers, then nothing; the connection stays open.
         static Answer silence() { return {.kind = Kind::Silence}; }
         static Answer redirect(const QByteArray &location)
         {
-            return {.kind = Kind::Redirect, .code = 302, .location = location};
+            return {.kind = Kind::Body, .code = 302, .location = location};
         }
         static Answer body(const QByteArray &body,
                            const QByteArray &contentType = QByteArrayLiteral("application/vnd.apple.mpegurl"),

@@ -2,6 +2,8 @@
 
 #include "HelperRegistration.h"
 
+#include <utility>
+
 // A registration whose state the test sets and whose requests it watches.
 class FakeRegistration : public HelperRegistration
 {
@@ -28,10 +30,8 @@ public:
     // Answers a request held back by deferAnswers.
     void answerPending()
     {
-        Completion completion = std::move(pending);
-        pending = nullptr;
         state = pendingState;
-        completion(pendingFailure);
+        std::exchange(pending, nullptr)(pendingFailure);
     }
 
     Status state = Status::NotRegistered;

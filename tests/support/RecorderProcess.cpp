@@ -1,18 +1,15 @@
 #include "RecorderProcess.h"
 
-#include "JSONCoding.h"
-#include "TestSupport.h"
+#include "APIClient.h"
 
-#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QSettings>
 #include <QTcpServer>
-#include <QTcpSocket>
 
-#include <csignal>
 #include <sys/resource.h>
 
+using namespace std::chrono_literals;
 using testsupport::waitUntil;
 
 RecorderProcess::RecorderProcess(const QString &program)
@@ -89,23 +86,6 @@ void RecorderProcess::useTestPort()
     setEnvironment(QStringLiteral("TIVOLUX_RECORDER_TEST_PORT"), QString::number(m_port));
 }
 
-QString RecorderProcess::filePath(const QString &fileName) const
-{
-    return QDir(m_folder).filePath(fileName);
-}
-
-void RecorderProcess::writeIndex(const QList<Recording> &recordings) const
-{
-    QFile file(filePath(QStringLiteral("recordings.json")));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(sharedJSONEncoder().data(sharedJSONEncoder().encode(recordings)));
-}
-
-std::optional<QList<Recording>> RecorderProcess::readIndex() const
-{
-    return sharedJSONDecoder().decodeRecordings(testsupport::readFile(filePath(QStringLiteral("recordings.json"))));
-}
-
 bool RecorderProcess::launch()
 {
     m_process.setChildProcessModifier([fileSize = fileSizeLimit, files = openFileLimit] {
@@ -133,19 +113,10 @@ bool RecorderProcess::start(bool waitForAPI)
         const qsizetype at = status.indexOf("SigCgt:") + 7;
         return at > 6 && (status.mid(at, 17).trimmed().toULongLong(nullptr, 16) & (quint64(1) << (SIGTERM - 1)));
     };
-    // The API is up once it answers a request. The probe waits for the server
-    // to close the connection, so that the probe no longer holds one of the
-    // server's connection slots when the caller goes on.
-    return launch() && waitUntil(catchesTerm) && (!waitForAPI || waitUntil([this] {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, m_port);
-        if (!probe.waitForConnected(1000))
-            return false;
-        probe.write("GET /api/info HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        while (probe.waitForReadyRead(1000))
-            probe.readAll();
-        return probe.state() == QAbstractSocket::UnconnectedState && probe.error() == QAbstractSocket::RemoteHostClosedError;
-    }));
+    // The API is up once it answers a request. An answer counts once the server has closed the connection, so
+    // that the request no longer holds one of the server's connection slots when the caller goes on.
+    const auto answers = [this] { return apiRequest(m_port, "GET", "/api/info", {}, 1s).has_value(); };
+    return launch() && waitUntil(catchesTerm) && (!waitForAPI || waitUntil(answers));
 }
 
 std::optional<int> RecorderProcess::runToExit()
@@ -153,16 +124,6 @@ std::optional<int> RecorderProcess::runToExit()
     if (!launch() || !waitForExit() || m_process.exitStatus() != QProcess::NormalExit)
         return std::nullopt;
     return m_process.exitCode();
-}
-
-void RecorderProcess::kill(int signal)
-{
-    ::kill(pid_t(m_process.processId()), signal);
-}
-
-bool RecorderProcess::waitForExit()
-{
-    return waitUntil([this] { return m_process.state() == QProcess::NotRunning; });
 }
 
 bool RecorderProcess::endsCleanlyOn(int signal)

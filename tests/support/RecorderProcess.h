@@ -1,7 +1,11 @@
 #pragma once
 
+#include "JSONCoding.h"
 #include "Recording.h"
+#include "RecordingIndex.h"
+#include "TestSupport.h"
 
+#include <QDir>
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -10,9 +14,10 @@
 #include <optional>
 #include <utility>
 
+#include <csignal>
+
 // The real program in a home folder of its own, with its recordings folder
-// set in its settings. Used by the tests of the whole program and by the soak
-// tool.
+// set in its settings, for the tests of the whole program and the soak tool.
 class RecorderProcess
 {
 public:
@@ -31,9 +36,12 @@ public:
     bool isValid() const { return m_home->isValid(); }
     quint16 port() const { return m_port; }
     QString folder() const { return m_folder; }
-    QString filePath(const QString &fileName) const;
-    void writeIndex(const QList<Recording> &recordings) const;
-    std::optional<QList<Recording>> readIndex() const;
+    QString filePath(const QString &fileName) const { return QDir(m_folder).filePath(fileName); }
+    void writeIndex(const QList<Recording> &recordings) const { ::writeIndex(m_folder, recordings); }
+    std::optional<QList<Recording>> readIndex() const
+    {
+        return sharedJSONDecoder().decodeRecordings(testsupport::readFile(filePath(QStringLiteral("recordings.json"))));
+    }
 
     // Limits on every file the program writes (a full disk for it alone) and
     // on open descriptors (soft, hard), applied at the next start.
@@ -45,8 +53,8 @@ public:
     // API port takes connections.
     bool start(bool waitForAPI = false);
     std::optional<int> runToExit();
-    void kill(int signal);
-    bool waitForExit();
+    void kill(int signal) { ::kill(pid_t(m_process.processId()), signal); }
+    bool waitForExit() { return testsupport::waitUntil([this] { return m_process.state() == QProcess::NotRunning; }); }
     bool endsCleanlyOn(int signal);
     QProcess &process() { return m_process; }
     QByteArray output() { return m_output += m_process.readAllStandardError(); }

@@ -14,9 +14,8 @@ Recording servedRecording(const QString &title, Recording::Status status, qint64
     r.channelID = QStringLiteral("ch1");
     r.streamURL = QStringLiteral("http://127.0.0.1:9/live/user/pass/1.ts");
     const bool pending = status == Recording::Status::Scheduled || status == Recording::Status::Waiting;
-    r.programStart = QDateTime(QDate(pending ? 2099 : 2024, 5, 1), QTime(20, 0), Qt::UTC);
+    r.programStart = r.startDate = QDateTime(QDate(pending ? 2099 : 2024, 5, 1), QTime(20, 0), Qt::UTC);
     r.programEnd = r.programStart.addSecs(3600);
-    r.startDate = r.programStart;
     r.endDate = r.programEnd.addSecs(300);
     r.fileName = title + QStringLiteral(".ts");
     r.status = status;
@@ -31,11 +30,8 @@ std::optional<QString> ServedRecorder::start(const QString &folder, const QList<
         return error;
     QSettings().setValue(QLatin1String(kFolderPathSettingKey), folder);
     m_manager = std::make_unique<RecordingManager>();
-    RecordingServer::Configuration configuration;
-    configuration.address = QHostAddress(QHostAddress::LocalHost);
-    configuration.port = 0;
-    configuration.manager = m_manager.get();
-    m_server = std::make_unique<RecordingServer>(configuration);
+    m_server = std::make_unique<RecordingServer>(RecordingServer::Configuration{
+        .address = QHostAddress(QHostAddress::LocalHost), .port = 0, .timing = {}, .manager = m_manager.get()});
     m_server->start();
     return m_server->startError();
 }

@@ -21,17 +21,10 @@ bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds
     return true;
 }
 
-void spin(std::chrono::milliseconds duration)
-{
-    waitUntil([] { return false; }, duration);
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)

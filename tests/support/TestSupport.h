@@ -13,7 +13,10 @@ bool waitUntil(const std::function<bool()> &predicate,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Runs the event loop for the given time.
-void spin(std::chrono::milliseconds duration);
+inline void spin(std::chrono::milliseconds duration)
+{
+    waitUntil([] { return false; }, duration);
+}
 
 QByteArray readFile(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);
