@@ -1,6 +1,5 @@
 #include "DesktopTestSupport.h"
 #include "QuitAlert.h"
-#include "RecordingIndex.h"
 
 #include <QTest>
 #include <QTimer>

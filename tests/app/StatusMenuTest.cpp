@@ -1,8 +1,5 @@
 #include "DesktopTestSupport.h"
-#include "ElidingLabel.h"
 
-#include <QGuiApplication>
-#include <QMainWindow>
 #include <QMenu>
 
 namespace {

@@ -4,29 +4,17 @@ other sites' pages are OriginRuleServerTest's."""
 
 import json
 import sys
-import time
 import urllib.request
 
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.wait import WebDriverWait
 
 from browser import Browser
 
 
 def fail(message):
     sys.exit("FAIL: " + message)
-
-
-def wait_for(what, predicate, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        try:
-            value = predicate()
-            if value:
-                return value
-        except Exception:  # the element is being replaced; look again
-            pass
-        time.sleep(0.1)
-    fail("timed out waiting for " + what)
 
 
 def api_list(url):
@@ -40,6 +28,12 @@ def main():
     driver = browser.driver
     row = lambda recording_id: driver.find_element(By.CSS_SELECTOR, f'tr[data-id="{recording_id}"]')
     cell = lambda recording_id, name: row(recording_id).find_element(By.CSS_SELECTOR, "td." + name).text
+
+    def wait_for(what, predicate):
+        # An element being replaced by a refresh is looked up again.
+        waiting = WebDriverWait(driver, 20, poll_frequency=0.1, ignored_exceptions=[WebDriverException])
+        return waiting.until(lambda _: predicate(), "timed out waiting for " + what)
+
     try:
         driver.get(url)
         status = wait_for("the running recording", lambda: cell(running, "status"))
