@@ -11,6 +11,8 @@ class MainWindow : public DesktopTest
 {
 protected:
     void select(const Recording &r) { controller->recordingTable()->selectRow(controller->tableModel()->rowOf(r.id)); }
+    QString wakeButtonText() const { return controller->wakeButton()->text(); }
+    QString wakeStatusText() const { return controller->wakeStatus()->fullText(); }
 
     // The folder in the settings, the window's folder line and its table.
     void expectFolderShown(const QString &folderPath, const Recording &only)
@@ -150,4 +152,52 @@ TEST_F(MainWindow, TheStatusTooltipSaysWhatARecordingMissed)
     EXPECT_EQ(tip(failed).toString(),
               QStringLiteral("The stream stopped and did not come back.\n1 gap, 62 min 5 s missing, 1 segment skipped"));
     EXPECT_FALSE(tip(whole).isValid());
+}
+
+// Awaiting approval, "Open Settings" explains it and asks again only when
+// the user accepts.
+TEST_F(MainWindow, WakeButtonAsksApprovalOnlyWhenAcceptedTurnsOffShowsFailuresAndActivationRereadsTheSetting)
+{
+    registration->state = HelperRegistration::Status::RequiresApproval;
+    openWindow();
+    ASSERT_EQ(wakeButtonText(), QStringLiteral("Open Settings"));
+    controller->wakeButton()->click();
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(registration->registerRequests, 0) << "nothing is asked before the user chooses";
+    press(sheet(), QMessageBox::AcceptRole);
+    EXPECT_EQ(registration->registerRequests, 1);
+    EXPECT_EQ(wakeButtonText(), QStringLiteral("Turn Off"));
+    EXPECT_EQ(wakeStatusText(), QStringLiteral("On. The computer may sleep; it wakes a minute before each recording."));
+    controller->wakeButton()->click();
+    EXPECT_EQ(registration->state, HelperRegistration::Status::NotRegistered);
+    EXPECT_EQ(wakeButtonText(), QStringLiteral("Turn On"));
+    EXPECT_EQ(wakeStatusText(), QStringLiteral("Off. The computer stays awake while a recording is scheduled."));
+
+    registration->registerFailure = QStringLiteral("The unit could not be enabled.");
+    registration->stateAfterRegister = HelperRegistration::Status::NotRegistered;
+    controller->wakeButton()->click();
+    EXPECT_EQ(wakeStatusText(), QStringLiteral("Could not turn on: The unit could not be enabled."));
+    EXPECT_EQ(wakeButtonText(), QStringLiteral("Turn On"));
+
+    // The setting changes outside the application; the scheduler's cached
+    // reading still says off until the window becomes active.
+    registration->state = HelperRegistration::Status::Enabled;
+    EXPECT_FALSE(scheduler->isOn());
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(controller->window(), &activate);
+    EXPECT_TRUE(scheduler->isOn()) << "the cached reading was forgotten";
+    EXPECT_EQ(wakeButtonText(), QStringLiteral("Turn Off"));
+}
+
+TEST_F(MainWindow, WakeWarnsWhileTheComputerCannotBeKeptAwakeForARecording)
+{
+    inhibitor->failure = QStringLiteral("logind is not there");
+    openWindow();
+    const QString normal = wakeStatusText();
+    scheduleLater(QStringLiteral("later"));
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return wakeStatusText() == QStringLiteral("The computer may fall asleep: it cannot be kept awake (logind is not there).");
+    }));
+    inhibitor->failure.reset();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return wakeStatusText() == normal; }));
 }
