@@ -71,7 +71,6 @@ TEST_F(MainWindow, SelectionFollowsItsRecordingAndDeleteRemovesTheOneSelectedWhe
     controller->deleteButton()->click();
     QMessageBox *confirm = sheet();
     ASSERT_NE(confirm, nullptr);
-    EXPECT_EQ(confirm->informativeText(), QStringLiteral("The recording is removed from this computer and from Tivolux."));
     select(keep);
     press(confirm, QMessageBox::DestructiveRole);
     EXPECT_FALSE(manager->recording(remove.id));
