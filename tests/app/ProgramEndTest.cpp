@@ -68,7 +68,8 @@ TEST_F(DisplayLoss, LosingTheDisplaySavesTheRunningRecordingAsStopped)
         GTEST_SKIP() << "no virtual X server (Xvfb) here";
     // The server picks a free display and names it once it takes connections.
     QProcess display;
-    display.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    display.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp")});
     ASSERT_TRUE(display.waitForStarted());
     const auto stopDisplay = qScopeGuard([&] {
         display.terminate();
