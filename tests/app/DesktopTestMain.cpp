@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QIcon>
 #include <QLocale>
 #include <QStandardPaths>
 #include <cstdio>
@@ -25,10 +24,6 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("TivoluxTests"));
     QCoreApplication::setApplicationName(QStringLiteral("tivolux-desktop-tests"));
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
-    // No icon theme, so that the icons are the drawn ones.
-    QIcon::setThemeSearchPaths({});
-    QIcon::setFallbackSearchPaths({});
-    QIcon::setThemeName(QString());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -2,6 +2,7 @@
 
 #include "AppServices.h"
 #include "DesktopAppDelegate.h"
+#include "ElidingLabel.h"
 #include "FakeProvider.h"
 #include "FakeRegistration.h"
 #include "FileManager.h"
@@ -11,9 +12,9 @@
 #include "WakeScheduler.h"
 
 #include <QApplication>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QWidget>
 
 // The desktop's file manager: remembers what it was asked to show.
 class FakeFileManager : public FileManager
@@ -82,6 +83,16 @@ protected:
         return delegate;
     }
 
+    // The window's open question, if any.
+    QMessageBox *sheet() const
+    {
+        for (QMessageBox *box : controller->window()->findChildren<QMessageBox *>()) {
+            if (box->isVisible())
+                return box;
+        }
+        return nullptr;
+    }
+
     static void press(QMessageBox *box, QMessageBox::ButtonRole role)
     {
         for (QAbstractButton *button : box->buttons()) {
@@ -101,10 +112,8 @@ protected:
     Recording startRecording(const QString &channelID)
     {
         const Recording r = value(manager->schedule(onAir(provider.url(QStringLiteral("/live.ts")).toString(), channelID)));
-        EXPECT_TRUE(testsupport::waitUntil([&] {
-            const std::optional<Recording> now = manager->recording(r.id);
-            return now && now->status == Recording::Status::Recording && now->bytes > 0;
-        }));
+        EXPECT_TRUE(testsupport::waitUntil(
+            [&] { return statusOf(r.id) == Status::Recording && manager->recording(r.id)->bytes > 0; }));
         return r;
     }
 

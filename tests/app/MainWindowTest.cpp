@@ -1,44 +1,24 @@
 #include "DesktopTestSupport.h"
-#include "ElidingLabel.h"
 #include "RecordingTableModel.h"
 #include "RecordingsFolderLock.h"
 
 #include <QFileDialog>
-#include <QMainWindow>
 #include <QTableView>
 
 namespace {
-
-using Status = Recording::Status;
 
 class MainWindow : public DesktopTest
 {
 protected:
     void select(const Recording &r) { controller->recordingTable()->selectRow(controller->tableModel()->rowOf(r.id)); }
-
-    QMessageBox *sheet() const
-    {
-        for (QMessageBox *box : controller->window()->findChildren<QMessageBox *>()) {
-            if (box->isVisible())
-                return box;
-        }
-        return nullptr;
-    }
-
-    // Another folder whose index holds one finished recording.
-    Recording otherFolderWithARecording()
-    {
-        const Recording elsewhere = finished(QStringLiteral("Elsewhere"));
-        testsupport::writeFile(QDir(other.path()).filePath(QStringLiteral("recordings.json")),
-                               sharedJSONEncoder().data(sharedJSONEncoder().encode(QList<Recording>{elsewhere})));
-        return elsewhere;
-    }
+    QString wakeButtonText() const { return controller->wakeButton()->text(); }
+    QString wakeStatusText() const { return controller->wakeStatus()->fullText(); }
 
     // The folder in the settings, the window's folder line and its table.
-    void expectFolderShown(const QString &path, const Recording &only)
+    void expectFolderShown(const QString &folderPath, const Recording &only)
     {
-        EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), path);
-        EXPECT_EQ(controller->folderLabel()->fullText(), QDir::toNativeSeparators(path));
+        EXPECT_EQ(QSettings().value(QLatin1String(kFolderPathSettingKey)).toString(), folderPath);
+        EXPECT_EQ(controller->folderLabel()->fullText(), QDir::toNativeSeparators(folderPath));
         ASSERT_EQ(controller->tableModel()->rowCount(), 1);
         EXPECT_EQ(controller->tableModel()->recordingAt(0)->id, only.id);
     }
@@ -60,9 +40,9 @@ TEST_F(MainWindow, ButtonsActOnTheSelectedRecording)
     ASSERT_TRUE(testsupport::waitUntil([&] { return controller->revealButton()->isEnabled(); }))
         << "revealing waits for the first bytes";
     controller->revealButton()->click();
-    EXPECT_EQ(files->revealed, QStringList{QDir(folder.path()).filePath(live.fileName)});
+    EXPECT_EQ(files->revealed, QStringList{path(live.fileName)});
     stop->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return manager->recording(live.id)->status == Status::Stopped; }));
+    ASSERT_TRUE(waitFor(live.id, Status::Stopped));
     EXPECT_FALSE(stop->isEnabled());
 
     select(later);
@@ -75,30 +55,27 @@ TEST_F(MainWindow, ButtonsActOnTheSelectedRecording)
 // Delete removes the recording that was selected when its sheet opened.
 TEST_F(MainWindow, SelectionFollowsItsRecordingAndDeleteRemovesTheOneSelectedWhenTheSheetOpened)
 {
-    const QList<Recording> recordings{finished(QStringLiteral("A")), finished(QStringLiteral("B")),
-                                      finished(QStringLiteral("C"))};
-    const Recording &keep = recordings.at(0);
-    const Recording &remove = recordings.at(1);
-    storeIndex(recordings);
-    testsupport::writeFile(QDir(folder.path()).filePath(remove.fileName), QByteArray(188, 'G'));
+    const Recording keep = finished(QStringLiteral("A"));
+    const Recording remove = finished(QStringLiteral("B"));
+    const Recording third = finished(QStringLiteral("C"));
+    storeIndex({keep, remove, third});
+    testsupport::writeFile(path(remove.fileName), QByteArray(188, 'G'));
     openWindow();
     select(remove);
-    storeIndex({recordings.at(2), keep, remove});
+    storeIndex({third, keep, remove});
     manager->loadIndex();
     ASSERT_EQ(controller->tableModel()->rowOf(remove.id), 2);
-    ASSERT_TRUE(controller->selectedRecording());
-    EXPECT_EQ(controller->selectedRecording()->id, remove.id);
+    EXPECT_EQ(controller->selectedRecording().value_or(keep).id, remove.id);
     EXPECT_EQ(controller->recordingTable()->selectionModel()->selectedRows().size(), 1);
 
     controller->deleteButton()->click();
     QMessageBox *confirm = sheet();
     ASSERT_NE(confirm, nullptr);
-    EXPECT_EQ(confirm->informativeText(), QStringLiteral("The recording is removed from this computer and from Tivolux."));
     select(keep);
     press(confirm, QMessageBox::DestructiveRole);
     EXPECT_FALSE(manager->recording(remove.id));
     EXPECT_TRUE(manager->recording(keep.id));
-    EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath(remove.fileName)));
+    EXPECT_FALSE(QFile::exists(path(remove.fileName)));
     // Cancel deletes nothing; with the selected recording gone the buttons
     // have nothing to act on.
     controller->deleteButton()->click();
@@ -113,10 +90,11 @@ TEST_F(MainWindow, SelectionFollowsItsRecordingAndDeleteRemovesTheOneSelectedWhe
 // A folder is chosen only while nothing records and nobody else owns it.
 TEST_F(MainWindow, ChosenFolderBecomesTheRecordingsFolderButNotWhileRecordingNorWhileAnotherRecorderOwnsIt)
 {
-    const Recording elsewhere = otherFolderWithARecording();
+    const Recording elsewhere = finished(QStringLiteral("Elsewhere"));
+    ASSERT_FALSE(writeIndex(other.path(), {elsewhere}));
     ExclusiveLock otherRecorder;
     ASSERT_TRUE(std::holds_alternative<ExclusiveLock::Taken>(
-        otherRecorder.tryLock(QDir(other.path()).filePath(QLatin1String(RecordingsFolderLock::kFileName)))));
+        otherRecorder.tryLock(other.filePath(QLatin1String(RecordingsFolderLock::kFileName)))));
     openWindow();
     const Recording live = startRecording(QStringLiteral("live"));
     controller->chooseFolder();
@@ -145,7 +123,7 @@ TEST_F(MainWindow, ChosenFolderBecomesTheRecordingsFolderButNotWhileRecordingNor
     expectFolderShown(other.path(), elsewhere);
 
     // "Open" makes the folder when it is missing and hands it on.
-    const QString missing = QDir(other.path()).filePath(QStringLiteral("new/inner"));
+    const QString missing = other.filePath(QStringLiteral("new/inner"));
     controller->applyFolder(missing);
     controller->openFolder();
     EXPECT_TRUE(QFileInfo(missing).isDir());
@@ -173,4 +151,50 @@ TEST_F(MainWindow, TheStatusTooltipSaysWhatARecordingMissed)
     EXPECT_EQ(tip(failed).toString(),
               QStringLiteral("The stream stopped and did not come back.\n1 gap, 62 min 5 s missing, 1 segment skipped"));
     EXPECT_FALSE(tip(whole).isValid());
+}
+
+// Awaiting approval, "Open Settings" explains it and asks again only when
+// the user accepts.
+TEST_F(MainWindow, WakeButtonAsksApprovalOnlyWhenAcceptedTurnsOffShowsFailuresAndActivationRereadsTheSetting)
+{
+    registration->state = HelperRegistration::Status::RequiresApproval;
+    openWindow();
+    ASSERT_EQ(wakeButtonText(), QStringLiteral("Open Settings"));
+    controller->wakeButton()->click();
+    ASSERT_NE(sheet(), nullptr);
+    EXPECT_EQ(registration->registerRequests, 0) << "nothing is asked before the user chooses";
+    press(sheet(), QMessageBox::AcceptRole);
+    EXPECT_EQ(registration->registerRequests, 1);
+    EXPECT_EQ(wakeButtonText(), QStringLiteral("Turn Off"));
+    controller->wakeButton()->click();
+    EXPECT_EQ(registration->state, HelperRegistration::Status::NotRegistered);
+    EXPECT_EQ(wakeButtonText(), QStringLiteral("Turn On"));
+
+    registration->registerFailure = QStringLiteral("The unit could not be enabled.");
+    registration->stateAfterRegister = HelperRegistration::Status::NotRegistered;
+    controller->wakeButton()->click();
+    EXPECT_EQ(wakeStatusText(), QStringLiteral("Could not turn on: The unit could not be enabled."));
+    EXPECT_EQ(wakeButtonText(), QStringLiteral("Turn On"));
+
+    // The setting changes outside the application; the scheduler's cached
+    // reading still says off until the window becomes active.
+    registration->state = HelperRegistration::Status::Enabled;
+    EXPECT_FALSE(scheduler->isOn());
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(controller->window(), &activate);
+    EXPECT_TRUE(scheduler->isOn()) << "the cached reading was forgotten";
+    EXPECT_EQ(wakeButtonText(), QStringLiteral("Turn Off"));
+}
+
+TEST_F(MainWindow, WakeWarnsWhileTheComputerCannotBeKeptAwakeForARecording)
+{
+    inhibitor->failure = QStringLiteral("logind is not there");
+    openWindow();
+    const QString normal = wakeStatusText();
+    scheduleLater(QStringLiteral("later"));
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return wakeStatusText() == QStringLiteral("The computer may fall asleep: it cannot be kept awake (logind is not there).");
+    }));
+    inhibitor->failure.reset();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return wakeStatusText() == normal; }));
 }

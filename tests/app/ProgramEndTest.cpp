@@ -66,21 +66,21 @@ TEST_F(DisplayLoss, LosingTheDisplaySavesTheRunningRecordingAsStopped)
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty())
         GTEST_SKIP() << "no virtual X server (Xvfb) here";
-    int number = 90;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-        ++number;
+    // The server picks a free display and names it once it takes connections.
     QProcess display;
-    display.start(xvfb, {QStringLiteral(":%1").arg(number), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    display.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp")});
     ASSERT_TRUE(display.waitForStarted());
     const auto stopDisplay = qScopeGuard([&] {
         display.terminate();
         display.waitForFinished();
     });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)); }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return display.canReadLine(); }));
+    const QString number = QString::fromLatin1(display.readLine().trimmed());
 
     const Recording onAir = onAirRecording(serveLive(1024, 10), QStringLiteral("on air.ts"));
     recorder.writeIndex({onAir});
-    recorder.runOnDesktop(QStringLiteral(":%1").arg(number));
+    recorder.runOnDesktop(QLatin1Char(':') + number);
     // The API answers once the launch is over, tray and window made.
     ASSERT_TRUE(recorder.start(true));
     ASSERT_TRUE(waitForLiveBytes(4096));

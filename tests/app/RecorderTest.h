@@ -50,16 +50,13 @@ protected:
     // How the program ended, if it has, and all it wrote to standard error.
     std::string exitReport()
     {
-        QProcess &process = recorder.process();
-        QString report;
-        if (process.state() == QProcess::NotRunning) {
-            report = process.exitStatus() == QProcess::CrashExit
-                         ? QStringLiteral("ended by a signal")
-                         : QStringLiteral("exited with status %1").arg(process.exitCode());
-        } else {
-            report = QStringLiteral("still running");
-        }
-        return (report + QStringLiteral("; standard error: ") + QString::fromLocal8Bit(recorder.output())).toStdString();
+        const QProcess &process = recorder.process();
+        QString how = QStringLiteral("exited with status %1").arg(process.exitCode());
+        if (process.state() != QProcess::NotRunning)
+            how = QStringLiteral("still running");
+        else if (process.exitStatus() == QProcess::CrashExit)
+            how = QStringLiteral("ended by a signal");
+        return (how + QStringLiteral("; standard error: ") + QString::fromLocal8Bit(recorder.output())).toStdString();
     }
 
     static inline const QString kLive = QStringLiteral("/live.ts");

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-// The test main sets Central European time and a British locale.
 TEST(RecordingFormat, DaysAreNamedInLocalTimeAndSizesRoundUpAtTheUnitBoundary)
 {
     // 22:30 UTC in March is 23:30 local time on the same day; 23:30 UTC is
